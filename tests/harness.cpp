@@ -1,0 +1,137 @@
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace harness {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void spill(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// Collects every regular file below dir (paths relative to top), then removes what it visited.
+void collect_and_remove(const std::string& top, const std::string& rel, std::map<std::string, std::string>& files) {
+  const std::string dir = rel.empty() ? top : top + "/" + rel;
+  ::chmod(dir.c_str(), 0700);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = dir + "/" + name;
+    const std::string sub = rel.empty() ? name : rel + "/" + name;
+    struct stat st = {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      collect_and_remove(top, sub, files);
+      ::rmdir(path.c_str());
+    } else {
+      if (S_ISREG(st.st_mode)) {
+        ::chmod(path.c_str(), 0600);
+        files[sub] = slurp(path);
+      }
+      ::unlink(path.c_str());
+    }
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
+Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files, const Options& options) {
+  char base_template[] = "/tmp/wavproc-e2e-XXXXXX";
+  if (::mkdtemp(base_template) == nullptr) throw std::runtime_error("mkdtemp failed");
+  const std::string base = base_template;
+  const std::string work = base + "/work";
+  ::mkdir(work.c_str(), 0700);
+  for (const auto& [name, text] : files) {
+    const std::string path = work + "/" + name;
+    const auto slash = path.rfind('/');
+    ::mkdir(path.substr(0, slash).c_str(), 0700);
+    spill(path, text);
+  }
+  spill(base + "/stdin", stdin_text);
+
+  // A program that ends early must not take the harness down with it when the feed writes on.
+  ::signal(SIGPIPE, SIG_IGN);
+  int pipe_fds[2] = {-1, -1};
+  if (options.feed && ::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (::chdir(work.c_str()) != 0) ::_exit(127);
+    int in = options.feed ? pipe_fds[0] : ::open((base + "/stdin").c_str(), O_RDONLY);
+    int out = ::open((base + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open((base + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.feed) {
+      ::close(pipe_fds[0]);
+      ::close(pipe_fds[1]);
+    }
+    ::signal(SIGPIPE, SIG_DFL);
+    if (options.in_child) options.in_child();
+    ::execl(WAVPROC_BINARY, "wavproc", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (options.feed) {
+    ::close(pipe_fds[0]);
+    options.feed(pid, pipe_fds[1], base + "/stdout");
+  }
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+
+  Result r;
+  if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+  r.out = slurp(base + "/stdout");
+  r.err = slurp(base + "/stderr");
+  collect_and_remove(work, "", r.files);
+  ::rmdir(work.c_str());
+  ::unlink((base + "/stdin").c_str());
+  ::unlink((base + "/stdout").c_str());
+  ::unlink((base + "/stderr").c_str());
+  ::rmdir(base.c_str());
+  return r;
+}
+
+std::string read_source_file(const std::string& relative_path) {
+  return slurp(std::string(WAVPROC_SOURCE_DIR) + "/" + relative_path);
+}
+
+bool wait_for_output(const std::string& path, const std::string& text) {
+  for (int i = 0; i < 1000; ++i) {
+    if (slurp(path).find(text) != std::string::npos) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+}  // namespace harness

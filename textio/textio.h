@@ -1,0 +1,197 @@
+// The record layer: units, free-form and formatted records, fields, free-form reading, and the
+// fatal report. Every byte the program reads or writes goes through here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string_view>
+
+namespace wavproc {
+
+// Why a statement failed; each value has one first line of the fatal report (reason_text).
+enum class Reason : int {
+  none,             // the statement succeeded
+  end_branch,       // end of input met by a read that has an end-of-file branch: the caller takes it
+  list_eof,         // "list in: end of file": a free-form read met the end while it looked for a value
+  start_eof,        // "read start: end of file": a read began on a unit that met its end before
+  fmt_eof,          // "fmt: end of file": the "(A30)" read met the end before 30 characters or a line end
+  null_name,        // "open: null file name"
+  truncation,       // "endfile: truncation failed in endfile"
+  invalid_number,   // "invalid number: incomprehensible list input": a value without digits
+  bad_repeat,       // "bad repetition count: incomprehensible list input": empty, zero, signed or >40 digits
+  bad_exponent,     // "exponent field: incomprehensible list input": no exponent digit, or above 99999999
+  invalid_integer,  // "invalid integer: read unexpected character": a point or exponent letter in an integer
+  integer_range,    // "invalid integer: value out of 32-bit range": an integer answer that does not fit
+  out_of_memory,    // "malloc failure: out of free space"
+  cant_write,       // "list output start: can't write file": first write to a file opened for reading only
+  open_failed,      // "open: " and the system's text
+  read_failed,      // "list in: " and the system's text
+  write_failed,     // "write: " and the system's text: data could not be written to the unit's stream
+};
+
+// The first line of the fatal report for a reason, with the system's text for sys_errno where the
+// reason carries one; written into out (at least 160 bytes), returns its length.
+std::size_t reason_text(char* out, Reason reason, int sys_errno);
+
+// Bytes of one input stream, read in large blocks from a file descriptor, or a fixed text.
+class InBuffer {
+ public:
+  static constexpr int kEnd = -1;    // the stream has ended
+  static constexpr int kError = -2;  // the system refused a read; error() holds its errno
+
+  InBuffer() = default;
+  ~InBuffer();
+  InBuffer(const InBuffer&) = delete;
+  InBuffer& operator=(const InBuffer&) = delete;
+
+  // Reads from fd from now on; before a read that may wait, calls before_wait (may be null).
+  void attach(int fd, void (*before_wait)());
+  // Serves the bytes of text, then the end (text must outlive the reads).
+  void attach_text(std::string_view text);
+  // Forgets the stream and any buffered bytes.
+  void detach();
+
+  // The next byte (0..255) without taking it, or kEnd / kError.
+  int peek() { return cur_ < end_ ? static_cast<unsigned char>(*cur_) : fill(); }
+  // Takes the byte that peek() returned; only after peek() gave a byte.
+  void advance() { ++cur_; }
+  int error() const { return error_; }
+
+  // The buffered bytes not taken yet, for scanning a run of bytes at once; take n with skip(n).
+  const char* data() const { return cur_; }
+  std::size_t available() const { return static_cast<std::size_t>(end_ - cur_); }
+  void skip(std::size_t n) { cur_ += n; }
+
+ private:
+  int fill();
+
+  static constexpr std::size_t kBlock = 1 << 16;
+  int fd_ = -1;
+  void (*before_wait_)() = nullptr;
+  const char* cur_ = nullptr;
+  const char* end_ = nullptr;
+  char* block_ = nullptr;  // kBlock bytes, obtained on first attach to a descriptor
+  int error_ = 0;
+};
+
+// One item slot of a free-form read.
+struct Slot {
+  enum class Kind { integer, real, text };
+  Kind kind;
+  void* target;
+  int len;  // characters of a text slot
+
+  static Slot of(std::int32_t& v) { return {Kind::integer, &v, 0}; }
+  static Slot of(double& v) { return {Kind::real, &v, 0}; }
+  template <std::size_t L>
+  static Slot of(char (&v)[L]) { return {Kind::text, v, static_cast<int>(L)}; }
+};
+
+// How a read ended: Reason::none, Reason::end_branch, or a failure with its errno where it has one.
+struct ReadOutcome {
+  Reason reason = Reason::none;
+  int sys_errno = 0;
+};
+
+// The free-form read of one statement: fills slots in order from in, across as many lines as it
+// needs, and discards the rest of the line its last value stood on. at_end is the unit's
+// end-of-input flag (set here when the stream ends, read here at the start). With eof_branch the
+// end of input gives Reason::end_branch instead of a failure. Slots not reached keep their values.
+ReadOutcome read_list(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch);
+
+// The "(Aw)" read with w equal to len: the next len characters of the line into item (blank-padded
+// where the line is shorter), then the rest of the line and its line end are skipped.
+ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len);
+
+// The field Fw.d of v: exactly w characters into out (1 <= w <= 40, 0 <= d < w).
+void write_fixed_field(char* out, double v, int w, int d);
+// The field Ew.d of v: exactly w characters into out (1 <= w <= 40, 1 <= d < w).
+void write_exp_field(char* out, double v, int w, int d);
+// The free-form text of a double item: a blank, a minus or a blank, then the magnitude with nine
+// significant digits («  0.01», « -3.5», «  1.E-005»); returns its length (at most 24).
+std::size_t write_list_double(char* out, double v);
+// The free-form text of an integer item: a blank, a minus for a negative value, the digits.
+std::size_t write_list_integer(char* out, std::int32_t v);
+
+// A format in the field notation, parsed once: Fw.d, Ew.d, Aw, nX, /, quoted text, r( ... ).
+class Format {
+ public:
+  // Parses text; a malformed format is a programming error and aborts.
+  explicit Format(std::string_view text);
+  std::string_view text() const { return text_; }
+
+  struct Op {
+    enum class Kind : std::uint8_t { fixed, exp, text_in, skip, slash, literal, group, end_group };
+    Op() = default;
+    Op(Kind k, int width = 0, int digits = 0) : kind(k), w(width), d(digits) {}
+    Kind kind = Kind::literal;
+    int w = 0;      // width of a field, count of a skip, repeat of a group
+    int d = 0;      // digits of a field
+    int other = 0;  // group: index of its end; end_group: index of its group
+    std::string_view lit;
+  };
+  std::span<const Op> ops() const { return {ops_, static_cast<std::size_t>(count_)}; }
+
+ private:
+  static constexpr int kMaxOps = 24;
+  std::string_view text_;
+  Op ops_[kMaxOps];
+  int count_ = 0;
+};
+
+// A free-form output item: a text item at its full length, an integer or a double.
+struct Item {
+  enum class Kind { text, integer, real };
+  Kind kind;
+  std::string_view text;
+  std::int32_t integer = 0;
+  double real = 0.0;
+
+  Item(std::string_view t) : kind(Kind::text), text(t) {}
+  Item(const char* t) : kind(Kind::text), text(t) {}
+  Item(std::int32_t v) : kind(Kind::integer), integer(v) {}
+  Item(double v) : kind(Kind::real), real(v) {}
+};
+
+// What the file open tries; both behave alike: update, else read only, else create for writing.
+enum class Status { none, unknown };
+
+inline constexpr int kUnits = 100;
+inline constexpr int kStderr = 0;
+inline constexpr int kConsoleIn = 5;
+inline constexpr int kConsoleOut = 6;
+
+// Connects the console units, installs the signal handlers and registers the end-of-run closing.
+void start_up();
+
+// Connects unit to the file named by the text item name (trailing blanks removed); fatal on failure.
+void open_unit(int unit, std::string_view name, Status status);
+// Disconnects unit; a rewritten file is cut at what this connection wrote. Fatal when that fails.
+void close_unit(int unit);
+
+// One free-form output statement on unit.
+void write_list(int unit, std::initializer_list<Item> items);
+// One formatted output statement on unit: the records that fmt gives with these items.
+void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items);
+
+// One free-form input statement on unit without an end-of-file branch; every failure is fatal.
+void read_list(int unit, std::initializer_list<Slot> slots);
+// The same with an end-of-file branch: false when the end of input was met (the caller's branch).
+bool read_list_or_end(int unit, std::initializer_list<Slot> slots);
+// The free-form read without items at the end of the run: waits for one line; the end of input ends
+// the wait too.
+void read_line_end(int unit);
+// One formatted "(A30)"-style input statement: fills item from one line; failures are fatal.
+void read_formatted_text(int unit, const Format& fmt, char* item, int len);
+
+// Closes every unit and ends the process with status 0, writing nothing.
+[[noreturn]] void plain_stop();
+// Closes every unit and ends the process with status 1 (a record the program refuses).
+[[noreturn]] void refusal_stop();
+// The fatal run-time error report for unit (file name as given for a failing open), the closing,
+// and the abnormal end.
+[[noreturn]] void fatal(int unit, Reason reason, int sys_errno = 0, std::string_view open_name = {});
+
+}  // namespace wavproc

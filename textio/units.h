@@ -1,0 +1,81 @@
+// Private to textio: the unit table and the statement bookkeeping that the fatal report reads.
+#pragma once
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "textio/textio.h"
+
+namespace wavproc::detail {
+
+inline constexpr std::size_t kOutBlock = 1 << 16;
+inline constexpr std::size_t kNameMax = 256;
+
+// One numbered connection. Output goes through block: whole records are appended and `used`
+// moves past them in one store, so a signal handler that writes block[0, used) never cuts a record.
+struct Unit {
+  bool connected = false;
+  bool console = false;  // units 0, 5, 6: the stream stays open at close
+  int fd = -1;
+  char name[kNameMax] = {};
+  std::size_t name_len = 0;
+  bool named = false;
+  bool readable = false;
+  bool writable = false;
+  bool last_write = false;
+  bool at_end = false;
+  bool seekable = false;
+  bool failed = false;  // a write failed: buffered output is dropped, nothing more is written
+  InBuffer in;
+  char* block = nullptr;
+  volatile std::size_t used = 0;
+  off_t written = 0;  // bytes this connection has put into the stream
+};
+
+extern Unit units[kUnits];
+
+// The statement bookkeeping of the fatal report: the recorded format (empty: none) and direction.
+extern std::string_view last_format;
+extern bool lately_reading;
+
+// Blocks the signals whose handlers touch the unit table, for the life of the object.
+class SignalGuard {
+ public:
+  SignalGuard();
+  ~SignalGuard();
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// The record being assembled by the current output statement.
+std::string& record();
+// Makes sure the unit can take a record: connected for writing, with its block; fatal otherwise.
+void prepare_output(int unit);
+// Appends one record and its line end to the unit's block, writing the block out when full.
+void commit_record(int unit, std::string_view rec);
+// Makes sure the unit can be read: a unit open for writing only is opened again for reading.
+void prepare_input(int unit);
+// Records the start of a statement for the fatal report: its direction and its format ("list io").
+void begin_statement(bool reading, std::string_view format);
+// Records the end of a formatted statement: no format is recorded any more.
+void end_formatted();
+
+// Writes the unit's buffered records to its stream; on failure returns the errno (0 on success)
+// and marks the unit failed, dropping what was buffered.
+int flush_unit(Unit& u);
+// Flushes, cuts a rewritten file at what this connection wrote, closes a named file and
+// disconnects; returns Reason::none, or the reason with *sys_errno set.
+Reason close_quietly(Unit& u, int* sys_errno);
+// The closing of every unit, in order; the first failure is fatal.
+void close_all();
+// The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
+void close_all_from_signal();
+
+}  // namespace wavproc::detail
