@@ -1,0 +1,476 @@
+// Fixed-point and exponent fields and the free-form number texts: exact strings for the tables and
+// boundaries, and agreement with a printf-based rendering over millions of random doubles.
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "textio/textio.h"
+
+namespace wavproc {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kMin = std::numeric_limits<double>::denorm_min();
+
+// The Fw.d field of v; fails the test when the writer touches anything past w characters.
+std::string fixed(double v, int w, int d) {
+  char buf[64];
+  std::memset(buf, '#', sizeof buf);
+  write_fixed_field(buf, v, w, d);
+  EXPECT_EQ(buf[w], '#') << "F" << w << "." << d << " of " << v << " wrote past its field";
+  return std::string(buf, static_cast<std::size_t>(w));
+}
+
+// The Ew.d field of v, checked the same way.
+std::string expo(double v, int w, int d) {
+  char buf[64];
+  std::memset(buf, '#', sizeof buf);
+  write_exp_field(buf, v, w, d);
+  EXPECT_EQ(buf[w], '#') << "E" << w << "." << d << " of " << v << " wrote past its field";
+  return std::string(buf, static_cast<std::size_t>(w));
+}
+
+std::string list_double(double v) {
+  char buf[32];
+  const std::size_t n = write_list_double(buf, v);
+  EXPECT_LE(n, 24u);
+  return std::string(buf, n);
+}
+
+std::string list_integer(std::int32_t v) {
+  char buf[32];
+  return std::string(buf, write_list_integer(buf, v));
+}
+
+std::string right_aligned(const std::string& text, int w) {
+  const auto width = static_cast<std::size_t>(w);
+  if (text.size() > width) return std::string(width, '*');
+  return std::string(width - text.size(), ' ') + text;
+}
+
+// The Fw.d field built from printf's "%.*f", independently of the writer.
+std::string ref_fixed(double v, int w, int d) {
+  if (std::isnan(v)) return right_aligned("NaN", w);
+  if (std::isinf(v)) return right_aligned(v < 0 ? "-Inf" : "Inf", w);
+  std::vector<char> buf(static_cast<std::size_t>(400 + d));  // DBL_MAX has 309 integer digits
+  std::snprintf(buf.data(), buf.size(), "%.*f", d, std::fabs(v));
+  std::string t = buf.data();
+  if (d == 0) t += '.';
+  if (std::signbit(v) && t.find_first_not_of("0.") != std::string::npos) t = "-" + t;
+  const auto width = static_cast<std::size_t>(w);
+  if (t.size() > width) {
+    const std::size_t at = t[0] == '-' ? 1 : 0;
+    if (t.size() != width + 1 || t.compare(at, 2, "0.") != 0) return std::string(width, '*');
+    t.erase(at, 1);
+  }
+  return right_aligned(t, w);
+}
+
+// The Ew.d field built from printf's "%.*e".
+std::string ref_exp(double v, int w, int d) {
+  if (std::isnan(v)) return right_aligned("NaN", w);
+  if (std::isinf(v)) return right_aligned(v < 0 ? "-Inf" : "Inf", w);
+  const bool minus = v < 0;
+  const int need = d + 5 + (minus ? 1 : 0);
+  if (w < need) return std::string(static_cast<std::size_t>(w), '*');
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(v));
+  std::string mantissa = buf;
+  const std::size_t e = mantissa.find('e');
+  const int k = v == 0 ? 0 : std::atoi(buf + e + 1) + 1;
+  mantissa.resize(e);
+  if (d > 1) mantissa.erase(1, 1);
+  char exponent[16];
+  std::snprintf(exponent, sizeof exponent, std::abs(k) <= 99 ? "E%+03d" : "%+04d", k);
+  return right_aligned(std::string(minus ? "-" : "") + (w > need ? "0." : ".") + mantissa + exponent, w);
+}
+
+// The free-form double text built from printf's "%.9g", whose choice between the fixed and the
+// exponent form is the same: fixed for decimal exponents -4 to 8.
+std::string ref_list(double v) {
+  std::string s = v < 0 ? " -" : "  ";
+  if (std::isnan(v)) return s + "NaN";
+  if (std::isinf(v)) return s + "Infinity";
+  if (v == 0) return s + "0.";
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.9g", std::fabs(v));
+  std::string t = buf;
+  const std::size_t e = t.find('e');
+  std::string mantissa = t.substr(0, e);
+  if (mantissa.find('.') == std::string::npos) mantissa += '.';
+  if (e == std::string::npos) return s + mantissa;
+  const int k = std::atoi(buf + e + 1);
+  char exponent[16];
+  std::snprintf(exponent, sizeof exponent, "E%c%03d", k < 0 ? '-' : '+', std::abs(k));
+  return s + mantissa + exponent;
+}
+
+struct FieldCase {
+  int w;
+  int d;
+  double v;
+  const char* text;
+};
+
+TEST(FixedField, Table) {
+  const FieldCase cases[] = {
+      {8, 4, 0.048828125, "  0.0488"},
+      {8, 4, 25.0, " 25.0000"},
+      {8, 4, 999.9999, "999.9999"},
+      {8, 4, 999.99995, "********"},
+      {8, 4, 1000.0, "********"},
+      {6, 3, 0.0, " 0.000"},
+      {6, 3, 0.01, " 0.010"},
+      {6, 3, 100.0, "******"},
+      {12, 4, -12.3456789, "    -12.3457"},
+      {12, 4, -0.00004, "      0.0000"},
+      {12, 4, 1234567.8, "1234567.8000"},
+      {12, 4, -1234567.8, "************"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(FixedField, Rounding) {
+  const FieldCase cases[] = {
+      {8, 4, 0.00005, "  0.0001"},    // the double lies just above the half
+      {8, 4, 0.00015, "  0.0001"},    // and this one just below
+      {8, 4, 0.03125, "  0.0312"},    // exact tie: to the even digit
+      {8, 4, 0.09375, "  0.0938"},    // exact tie: to the even digit
+      {6, 0, 0.5, "    0."},          // exact ties with no places after the point
+      {6, 0, 1.5, "    2."},
+      {6, 0, 2.5, "    2."},
+      {8, 4, 9.99995, " 10.0000"},    // carry into a new integer digit
+      {8, 4, 99.99995, " 99.9999"},   // the double is below the half
+      {8, 4, 99.999951, "100.0000"},
+      {6, 3, 99.9995, "99.999"},      // the double is below 99.9995
+      {6, 3, 99.99951, "******"},     // rounds to 100.000
+      {12, 4, 0.1, "      0.1000"},
+      {12, 4, 1e-300, "      0.0000"},
+      {12, 4, kMin, "      0.0000"},
+      {40, 39, 0.1, ".100000000000000005551115123125782702118"},
+      {40, 20, 1.0 / 3.0, "                  0.33333333333333331483"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(FixedField, Sign) {
+  const FieldCase cases[] = {
+      {12, 4, -0.0, "      0.0000"},
+      {12, 4, -0.00004, "      0.0000"},  // rounds to zero: no sign
+      {12, 4, -0.00005, "     -0.0001"},  // just above the half: rounds away from zero
+      {12, 4, -1e-300, "      0.0000"},
+      {8, 4, -0.5, " -0.5000"},
+      {7, 4, -0.5, "-0.5000"},
+      {6, 4, -0.5, "-.5000"},  // one too long: the "0" goes, the sign stays
+      {5, 4, -0.5, "*****"},
+      {6, 3, -9.999, "-9.999"},
+      {6, 0, -0.4, "    0."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(FixedField, Overflow) {
+  const FieldCase cases[] = {
+      {5, 4, 0.5, ".5000"},        // exactly one too long, integer part "0": dropped
+      {5, 4, 1.5, "*****"},        // one too long but the integer digit is not "0"
+      {5, 4, 0.99995, "*****"},    // rounds to 1.0000: no "0" left to drop
+      {5, 4, 0.99994, ".9999"},
+      {1, 0, 0.3, "."},
+      {1, 0, 3.0, "*"},
+      {12, 4, 9999999.9999, "9999999.9999"},
+      {12, 4, 9999999.99995, "9999999.9999"},  // the double is below the half
+      {12, 4, 9999999.99996, "************"},
+      {12, 4, -999999.9999, "-999999.9999"},
+      {12, 4, -999999.99996, "************"},
+      {12, 4, 1e15, "************"},
+      {12, 4, 1e300, "************"},
+      {12, 4, DBL_MAX, "************"},
+      {40, 0, 1e38, " 99999999999999997748809823456034029568."},
+      {40, 0, 1e39, "999999999999999939709166371603178586112."},
+      {40, 0, 1e40, "****************************************"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+}
+
+// Non-finite values keep the field width, like every other value.
+TEST(FixedField, NonFinite) {
+  const FieldCase cases[] = {
+      {8, 4, kNaN, "     NaN"}, {8, 4, kInf, "     Inf"}, {8, 4, -kInf, "    -Inf"},
+      {3, 1, kNaN, "NaN"},       {3, 1, -kInf, "***"},     {4, 1, -kInf, "-Inf"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(ExpField, Table) {
+  const FieldCase cases[] = {
+      {12, 4, 123.456, "  0.1235E+03"},
+      {12, 4, 0.028284271, "  0.2828E-01"},
+      {12, 4, 1.0, "  0.1000E+01"},
+      {12, 4, 9.99996, "  0.1000E+02"},
+      {12, 4, 0.0, "  0.0000E+00"},
+      {12, 4, 1.5e-120, "  0.1500-119"},
+      {12, 4, -123.456, " -0.1235E+03"},
+      {12, 4, -0.0, "  0.0000E+00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(ExpField, Carry) {
+  const FieldCase cases[] = {
+      {12, 4, 9.99996, "  0.1000E+02"},
+      {12, 4, 9.99949, "  0.9999E+01"},
+      {12, 4, 0.99995, "  0.1000E+01"},   // the double is just above the half
+      {12, 4, 99999.5, "  0.1000E+06"},   // carry where the digits come from a division
+      {12, 4, 99994.99, "  0.9999E+05"},
+      {12, 4, 9.9995e98, "  0.1000+100"}, // carry into a three-digit exponent
+      {12, 4, 9.9995e-100, "  0.9999E-99"},  // the double is below the half
+      {12, 4, 9.99951e-100, "  0.1000E-98"},
+      {12, 4, 1.0625, "  0.1062E+01"},    // exact tie: to the even digit
+      {12, 4, 1.1875, "  0.1188E+01"},    // exact tie: to the even digit
+      {12, 4, 12345.0, "  0.1234E+05"},   // exact tie above 10^d
+      {12, 4, 12355.0, "  0.1236E+05"},
+      {12, 4, 9.0, "  0.9000E+01"},
+      {12, 4, 10.0, "  0.1000E+02"},
+      {12, 4, 100.0, "  0.1000E+03"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(ExpField, ThreeDigitExponent) {
+  const FieldCase cases[] = {
+      {12, 4, 9.999e98, "  0.9999E+99"},
+      {12, 4, 1e99, "  0.1000+100"},
+      {12, 4, 1e-100, "  0.1000E-99"},
+      {12, 4, 9.999e-101, "  0.9999-100"},
+      {12, 4, -1.5e-120, " -0.1500-119"},
+      {12, 4, DBL_MAX, "  0.1798+309"},
+      {12, 4, -DBL_MAX, " -0.1798+309"},
+      {12, 4, DBL_MIN, "  0.2225-307"},
+      {12, 4, kMin, "  0.4941-323"},
+      {12, 4, 3 * kMin, "  0.1482-322"},
+      {12, 4, 1e-320, "  0.1000-319"},  // a subnormal keeps few bits: 1e-320 is 0.99998887e-320
+  };
+  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(ExpField, Width) {
+  const FieldCase cases[] = {
+      {9, 4, 1.0, ".1000E+01"},        // exactly d + 5: no "0" before the point
+      {10, 4, 1.0, "0.1000E+01"},
+      {8, 4, 1.0, "********"},
+      {10, 4, -1.0, "-.1000E+01"},     // a minus needs one more position
+      {9, 4, -1.0, "*********"},
+      {11, 4, -1.0, "-0.1000E+01"},
+      {9, 4, -0.0, ".0000E+00"},       // negative zero has no sign and needs none
+      {6, 1, 5.0, ".5E+01"},
+      {7, 1, 5.0, "0.5E+01"},
+      {15, 8, 1.0 / 3.0, " 0.33333333E+00"},
+      {40, 35, 0.1, ".10000000000000000555111512312578270E+00"},
+      {40, 20, 1e300, "              0.10000000000000000525+301"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+}
+
+TEST(ExpField, NonFinite) {
+  const FieldCase cases[] = {
+      {12, 4, kNaN, "         NaN"},
+      {12, 4, kInf, "         Inf"},
+      {12, 4, -kInf, "        -Inf"},
+      {3, 1, -kInf, "***"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+}
+
+struct ListCase {
+  double v;
+  const char* text;
+};
+
+TEST(ListDouble, Forms) {
+  const ListCase cases[] = {
+      {0.01, "  0.01"},
+      {2000.0, "  2000."},
+      {-3.5, " -3.5"},
+      {1.0 / 3.0, "  0.333333333"},
+      {0.30679615757712825, "  0.306796158"},
+      {0.3067961575683594, "  0.306796158"},
+      {20.48, "  20.48"},
+      {157.38642883256836, "  157.386429"},
+      {0.0001, "  0.0001"},
+      {0.00001, "  1.E-005"},
+      {0.000099999999999, "  0.0001"},          // rounds up into the fixed form
+      {999999999.6, "  1.E+009"},               // rounds up out of it
+      {999999999.4, "  999999999."},
+      {123456789.0, "  123456789."},
+      {1234567890.0, "  1.23456789E+009"},
+      {0.0, "  0."},
+      {-0.0, "  0."},
+      {1.0, "  1."},
+      {-1e-5, " -1.E-005"},
+      {1.5e-120, "  1.5E-120"},
+      {DBL_MAX, "  1.79769313E+308"},
+      {kMin, "  4.94065646E-324"},
+      {-0.00012345678912, " -0.000123456789"},  // the longest fixed form
+  };
+  for (const auto& c : cases) EXPECT_EQ(list_double(c.v), c.text) << c.v;
+}
+
+TEST(ListDouble, NonFinite) {
+  const ListCase cases[] = {{kInf, "  Infinity"}, {-kInf, " -Infinity"}, {kNaN, "  NaN"}, {-kNaN, "  NaN"}};
+  for (const auto& c : cases) EXPECT_EQ(list_double(c.v), c.text) << c.v;
+}
+
+TEST(ListInteger, Forms) {
+  const struct {
+    std::int32_t v;
+    const char* text;
+  } cases[] = {
+      {0, " 0"},     {2000, " 2000"}, {-5, " -5"}, {9, " 9"}, {10, " 10"}, {-99, " -99"}, {100, " 100"},
+      {INT32_MAX, " 2147483647"},     {INT32_MIN, " -2147483648"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(list_integer(c.v), c.text) << c.v;
+}
+
+// Random doubles of the kinds that stress the integer path: arbitrary bit patterns, decimal data of
+// a few significant digits, exact ties and values a few ulps around ties, around powers of ten and
+// around the overflow limits of the program's fields.
+class ValueSource {
+ public:
+  explicit ValueSource(std::uint64_t seed) : rng_(seed) {}
+
+  double next() {
+    double v = 0;
+    switch (rng_() % 7) {
+      case 0: {  // any finite bit pattern
+        do v = std::bit_cast<double>(rng_()); while (!std::isfinite(v));
+        return v;
+      }
+      case 1:  // log-uniform over the magnitudes of samples and spectra
+        v = std::pow(10.0, uniform(-8.0, 9.0));
+        break;
+      case 2: {  // decimal data: 1 to 6 significant digits, 0 to 7 places
+        const auto digits = static_cast<double>(rng_() % 1000000);
+        v = digits / std::pow(10.0, static_cast<double>(rng_() % 8));
+        break;
+      }
+      case 3: {  // near j + (f + 1/2)·10^-p, the ties of fixed fields
+        const int p = static_cast<int>(rng_() % 6);
+        const double scale = std::pow(10.0, p);
+        const auto j = static_cast<double>(rng_() % 100000);
+        const auto f = static_cast<double>(rng_() % static_cast<std::uint64_t>(scale));
+        v = j + (f + 0.5) / scale;
+        break;
+      }
+      case 4: {  // near (10^d - 1/2)·10^k and 10^k, the carries of exponent fields
+        const int k = static_cast<int>(rng_() % 60) - 30;
+        v = std::pow(10.0, k) * ((rng_() & 1) ? 1.0 : 0.99995);
+        break;
+      }
+      case 5: {  // dyadic fractions, which hold the exact ties of every decimal length
+        const auto numerator = static_cast<double>(rng_() % (std::uint64_t{1} << 30));
+        v = std::ldexp(numerator, -static_cast<int>(rng_() % 30));
+        break;
+      }
+      default: {  // near the limits of F8.4, F6.3 and F12.4
+        static constexpr double kLimits[] = {999.99995, 99.9995, 9999999.99995, 999999.99995, 0.00005, 0.0005};
+        v = kLimits[rng_() % 6];
+        break;
+      }
+    }
+    for (int steps = static_cast<int>(rng_() % 7) - 3; steps != 0; steps += steps < 0 ? 1 : -1) {
+      v = std::nextafter(v, steps < 0 ? 0.0 : kInf);
+    }
+    return (rng_() & 1) ? -v : v;
+  }
+
+  std::uint64_t bits() { return rng_(); }
+
+ private:
+  double uniform(double lo, double hi) {
+    return lo + (hi - lo) * static_cast<double>(rng_() >> 11) * 0x1p-53;
+  }
+  std::mt19937_64 rng_;
+};
+
+// Reports a rendering that differs from its reference; returns 1 for a difference, else 0.
+int differs(const std::string& got, const std::string& want, char kind, int w, int d, double v) {
+  if (got == want) return 0;
+  ADD_FAILURE() << kind << w << "." << d << " of " << std::hexfloat << v << ": got «" << got << "», want «" << want
+                << "»";
+  return 1;
+}
+
+TEST(FixedField, MatchesPrintfOnRandomValues) {
+  ValueSource source(20240601);
+  const struct {
+    int w, d;
+  } kinds[] = {{12, 4}, {8, 4}, {6, 3}};
+  int mismatches = 0;
+  for (int i = 0; i < 600000 && mismatches < 10; ++i) {
+    const double v = source.next();
+    for (const auto& k : kinds) mismatches += differs(fixed(v, k.w, k.d), ref_fixed(v, k.w, k.d), 'F', k.w, k.d, v);
+  }
+}
+
+TEST(ExpField, MatchesPrintfOnRandomValues) {
+  ValueSource source(7);
+  int mismatches = 0;
+  for (int i = 0; i < 1000000 && mismatches < 10; ++i) {
+    const double v = source.next();
+    mismatches += differs(expo(v, 12, 4), ref_exp(v, 12, 4), 'E', 12, 4, v);
+  }
+}
+
+// Every width and digit count the writers accept, so that both the integer path and the
+// std::to_chars path meet every shape of field.
+TEST(Fields, MatchPrintfForEveryWidth) {
+  ValueSource source(99);
+  int mismatches = 0;
+  for (int i = 0; i < 300000 && mismatches < 10; ++i) {
+    const double v = source.next();
+    const int w = 1 + static_cast<int>(source.bits() % 40);
+    const int d = static_cast<int>(source.bits() % static_cast<std::uint64_t>(w));
+    mismatches += differs(fixed(v, w, d), ref_fixed(v, w, d), 'F', w, d, v);
+    if (d > 0) mismatches += differs(expo(v, w, d), ref_exp(v, w, d), 'E', w, d, v);
+  }
+}
+
+// Every binade from the smallest subnormal to the largest double, at both of its ends.
+TEST(ExpField, MatchesPrintfAtEveryPowerOfTwo) {
+  for (int e = -1074; e <= 1023; ++e) {
+    const double p = std::ldexp(1.0, e);
+    for (const double v : {p, std::nextafter(p, 0.0), std::nextafter(p, kInf)}) {
+      if (!std::isfinite(v)) continue;
+      for (const int d : {1, 4, 9, 17}) ASSERT_EQ(expo(v, 30, d), ref_exp(v, 30, d)) << std::hexfloat << v;
+      ASSERT_EQ(fixed(v, 12, 4), ref_fixed(v, 12, 4)) << std::hexfloat << v;
+    }
+  }
+}
+
+TEST(ListDouble, MatchesPrintfOnRandomValues) {
+  ValueSource source(31337);
+  int mismatches = 0;
+  for (int i = 0; i < 500000 && mismatches < 10; ++i) {
+    const double v = source.next();
+    const std::string got = list_double(v);
+    const std::string want = ref_list(v);
+    if (got != want) {
+      ++mismatches;
+      ADD_FAILURE() << "list text of " << std::hexfloat << v << ": got «" << got << "», want «" << want << "»";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wavproc

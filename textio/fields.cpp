@@ -1,0 +1,375 @@
+// Fixed-point and exponent fields, and the free-form texts of numbers. Every digit comes from the
+// exact binary value rounded half-even to the decimal length the text needs: a 128-bit integer path
+// serves the magnitudes the waveform and spectrum files hold, std::to_chars everything else.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include "textio/textio.h"
+
+namespace wavproc {
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;
+
+constexpr std::uint64_t kPow10[20] = {
+    1ULL,           10ULL,           100ULL,           1000ULL,           10000ULL,
+    100000ULL,      1000000ULL,      10000000ULL,      100000000ULL,      1000000000ULL,
+    10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL, 100000000000000ULL,
+    1000000000000000ULL,    10000000000000000ULL,    100000000000000000ULL,
+    1000000000000000000ULL, 10000000000000000000ULL};
+
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> t{};
+  for (int i = 0; i < 100; ++i) {
+    t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+
+// Room for the digits of a fixed field before it is shaped: up to 41 before the point, 39 after.
+constexpr int kMaxFixedDigits = 96;
+
+// The number of decimal digits of n (1 for 0).
+int count_digits(std::uint64_t n) {
+  int count = 1;
+  while (count < 20 && n >= kPow10[count]) ++count;
+  return count;
+}
+
+// Writes n as exactly count digits, zero-padded on the left, into out; n < 10^count.
+void write_digits(char* out, std::uint64_t n, int count) {
+  char* p = out + count;
+  while (p - out >= 2) {
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[static_cast<std::size_t>(2 * (n % 100))], 2);
+    n /= 100;
+  }
+  if (p > out) *--p = static_cast<char>('0' + n);
+}
+
+// Fills w characters of out with asterisks: the value does not fit its field.
+void write_stars(char* out, int w) { std::memset(out, '*', static_cast<std::size_t>(w)); }
+
+// Writes text right-aligned in a field of w characters, or w asterisks when it is longer.
+void write_aligned(char* out, int w, std::string_view text) {
+  const int len = static_cast<int>(text.size());
+  if (len > w) {
+    write_stars(out, w);
+    return;
+  }
+  std::memset(out, ' ', static_cast<std::size_t>(w - len));
+  std::memcpy(out + (w - len), text.data(), text.size());
+}
+
+// The field text of a non-finite value: "NaN", "Inf" or "-Inf".
+std::string_view non_finite_text(double v) {
+  if (std::isnan(v)) return "NaN";
+  return v < 0 ? "-Inf" : "Inf";
+}
+
+// A finite magnitude as m·2^e exactly, with m < 2^53.
+struct Binary {
+  std::uint64_t m;
+  int e;
+};
+
+// Splits the finite value a >= 0 into its integer significand and binary exponent.
+Binary decompose(double a) {
+  const auto bits = std::bit_cast<std::uint64_t>(a);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (biased == 0) return {fraction, -1074};
+  return {fraction | (std::uint64_t{1} << 52), biased - 1075};
+}
+
+// A quotient truncated toward zero, and whether rounding half-even takes it one up.
+struct Quotient {
+  Wide floor;
+  bool up;
+};
+
+// num / 2^s for 0 <= s < 128.
+Quotient divide_by_pow2(Wide num, int s) {
+  if (s == 0) return {num, false};
+  const Wide floor = num >> s;
+  const Wide rest = num - (floor << s);
+  const Wide half = Wide{1} << (s - 1);
+  return {floor, rest > half || (rest == half && (floor & 1) != 0)};
+}
+
+// num / den for 0 < den < 2^64 and num < 2^64.
+Quotient divide_small(std::uint64_t num, std::uint64_t den) {
+  const std::uint64_t floor = num / den;
+  const std::uint64_t rest = num % den;
+  const std::uint64_t other = den - rest;
+  return {floor, rest > other || (rest == other && (floor & 1) != 0)};
+}
+
+// Sets n to a·10^d rounded half-even, for 0 <= a < 2^53, d <= 19 and a result below 2^64;
+// false (n untouched) outside that range.
+bool round_scaled(double a, int d, std::uint64_t& n) {
+  if (d > 19) return false;
+  const Binary b = decompose(a);
+  if (b.e > 0) return false;
+  const Wide num = Wide{b.m} * kPow10[d];  // below 2^117
+  // From 2^118 on the divisor is more than twice num: the value is below one half and rounds to 0.
+  Wide q = 0;
+  if (-b.e < 118) {
+    const Quotient quotient = divide_by_pow2(num, -b.e);
+    q = quotient.floor + (quotient.up ? 1 : 0);
+  }
+  if ((q >> 64) != 0) return false;
+  n = static_cast<std::uint64_t>(q);
+  return true;
+}
+
+// Sets n to the d significant digits of a > 0 rounded half-even (10^(d-1) <= n < 10^d) and k so
+// that a is about 0.n·10^k, for d <= 17 and magnitudes from about 10^(d-20) to 2^53; false outside.
+bool round_significant(double a, int d, std::uint64_t& n, int& k) {
+  if (d > 17) return false;
+  const Binary b = decompose(a);
+  if (b.e > 0 || b.m == 0) return false;
+  const int e2 = b.e + 63 - std::countl_zero(b.m);  // 2^e2 <= a < 2^(e2+1)
+  // floor(e2·log10 2) to within one; the loop below settles the last step either way.
+  k = ((e2 * 78913) >> 18) + 1;
+  for (;;) {
+    const int p = d - k;
+    Quotient quotient{};
+    if (p >= 0) {
+      if (p > 19 || -b.e >= 128) return false;
+      quotient = divide_by_pow2(Wide{b.m} * kPow10[p], -b.e);
+    } else {
+      if (-p > 19 || -b.e > 63) return false;
+      const Wide den = Wide{kPow10[-p]} << -b.e;
+      if (den > b.m) {
+        quotient = {0, false};
+      } else {
+        quotient = divide_small(b.m, static_cast<std::uint64_t>(den));
+      }
+    }
+    if (quotient.floor >= kPow10[d]) {
+      ++k;
+      continue;
+    }
+    if (quotient.floor < kPow10[d - 1]) {
+      --k;
+      continue;
+    }
+    n = static_cast<std::uint64_t>(quotient.floor) + (quotient.up ? 1 : 0);
+    if (n == kPow10[d]) {  // rounded up across a power of ten: 9.99996 becomes 0.1000·10^2
+      n = kPow10[d - 1];
+      ++k;
+    }
+    return true;
+  }
+}
+
+// Writes the digits of a >= 0 rounded to d places after the point, without the point, into digits
+// (kMaxFixedDigits long): at least d + 1 of them, "0" standing for an empty integer part. Returns
+// their count, or 0 for a magnitude whose integer part alone is wider than any field.
+int fixed_digits(double a, int d, char* digits) {
+  std::uint64_t n = 0;
+  if (round_scaled(a, d, n)) {
+    const int count = std::max(count_digits(n), d + 1);
+    write_digits(digits, n, count);
+    return count;
+  }
+  if (a >= 1e41) return 0;
+  char text[kMaxFixedDigits + 8];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, a, std::chars_format::fixed, d);
+  assert(ec == std::errc());
+  int count = 0;
+  for (const char* p = text; p != end; ++p) {
+    if (*p != '.') digits[count++] = *p;
+  }
+  return count;
+}
+
+// Writes the d significant digits of a > 0 rounded half-even into digits and returns k, the
+// exponent that makes a about 0.D1...Dd·10^k.
+int exp_digits(double a, int d, char* digits) {
+  std::uint64_t n = 0;
+  int k = 0;
+  if (round_significant(a, d, n, k)) {
+    write_digits(digits, n, d);
+    return k;
+  }
+  char text[64];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific, d - 1);
+  assert(ec == std::errc());
+  // The text is "D.DDDe+XX" ("De+XX" for one digit); its exponent belongs to the form D.DDD.
+  digits[0] = text[0];
+  const char* p = text + 1;
+  if (d > 1) {
+    std::memcpy(digits + 1, text + 2, static_cast<std::size_t>(d - 1));
+    p = text + 1 + d;
+  }
+  assert(*p == 'e');
+  const bool negative = p[1] == '-';
+  int magnitude = 0;
+  std::from_chars(p + 2, end, magnitude);
+  return (negative ? -magnitude : magnitude) + 1;
+}
+
+}  // namespace
+
+// The field Fw.d of v, exactly w characters.
+void write_fixed_field(char* out, double v, int w, int d) {
+  assert(w >= 1 && w <= 40 && d >= 0 && d < w);
+  if (!std::isfinite(v)) {
+    write_aligned(out, w, non_finite_text(v));
+    return;
+  }
+  char digits[kMaxFixedDigits];
+  const int count = fixed_digits(std::fabs(v), d, digits);
+  if (count == 0) {
+    write_stars(out, w);
+    return;
+  }
+  // A value that rounds to all zeros, negative zero among them, carries no sign.
+  const bool minus = std::signbit(v) &&
+                     std::any_of(digits, digits + count, [](char c) { return c != '0'; });
+  int first = 0;
+  int len = (minus ? 1 : 0) + count + 1;
+  if (len > w) {
+    // One character too many is absorbed by the "0" of an empty integer part, and only by that;
+    // the digits start with "0" only then.
+    if (len != w + 1 || digits[0] != '0') {
+      write_stars(out, w);
+      return;
+    }
+    first = 1;
+    --len;
+  }
+  char* p = out;
+  std::memset(p, ' ', static_cast<std::size_t>(w - len));
+  p += w - len;
+  if (minus) *p++ = '-';
+  const int whole = count - d - first;
+  std::memcpy(p, digits + first, static_cast<std::size_t>(whole));
+  p += whole;
+  *p++ = '.';
+  std::memcpy(p, digits + count - d, static_cast<std::size_t>(d));
+}
+
+// The field Ew.d of v, exactly w characters.
+void write_exp_field(char* out, double v, int w, int d) {
+  assert(w >= 1 && w <= 40 && d >= 1 && d < w);
+  if (!std::isfinite(v)) {
+    write_aligned(out, w, non_finite_text(v));
+    return;
+  }
+  const bool minus = v < 0;  // negative zero is written as zero, without sign
+  const int need = d + 5 + (minus ? 1 : 0);
+  if (w < need) {
+    write_stars(out, w);
+    return;
+  }
+  char digits[40];
+  int k = 0;
+  if (v == 0) {
+    std::memset(digits, '0', static_cast<std::size_t>(d));
+  } else {
+    k = exp_digits(std::fabs(v), d, digits);
+  }
+  assert(k >= -999 && k <= 999);
+  // A field wider than it needs shows a "0" before the point; the rest of the room is blanks.
+  const bool zero = w > need;
+  const int blanks = w - need - (zero ? 1 : 0);
+  char* p = out;
+  std::memset(p, ' ', static_cast<std::size_t>(blanks));
+  p += blanks;
+  if (minus) *p++ = '-';
+  if (zero) *p++ = '0';
+  *p++ = '.';
+  std::memcpy(p, digits, static_cast<std::size_t>(d));
+  p += d;
+  const int magnitude = k < 0 ? -k : k;
+  const char sign = k < 0 ? '-' : '+';
+  // Exponents of three digits take the place of the "E".
+  if (magnitude <= 99) {
+    p[0] = 'E';
+    p[1] = sign;
+    std::memcpy(p + 2, &kDigitPairs[static_cast<std::size_t>(2 * magnitude)], 2);
+  } else {
+    p[0] = sign;
+    write_digits(p + 1, static_cast<std::uint64_t>(magnitude), 3);
+  }
+}
+
+// The free-form text of a double item; returns its length.
+std::size_t write_list_double(char* out, double v) {
+  char* p = out;
+  *p++ = ' ';
+  *p++ = v < 0 ? '-' : ' ';
+  if (std::isnan(v) || std::isinf(v)) {
+    const std::string_view word = std::isnan(v) ? "NaN" : "Infinity";
+    std::memcpy(p, word.data(), word.size());
+    return static_cast<std::size_t>(p - out) + word.size();
+  }
+  if (v == 0) {
+    *p++ = '0';
+    *p++ = '.';
+    return static_cast<std::size_t>(p - out);
+  }
+  // Nine significant digits as "D.DDDDDDDDe+XX": the exponent is that of the rounded value.
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, std::fabs(v), std::chars_format::scientific, 8);
+  assert(ec == std::errc());
+  char digits[9];
+  digits[0] = text[0];
+  std::memcpy(digits + 1, text + 2, 8);
+  int significant = 9;
+  while (significant > 1 && digits[significant - 1] == '0') --significant;
+  assert(text[10] == 'e');
+  int magnitude = 0;
+  std::from_chars(text + 12, end, magnitude);
+  const int k = text[11] == '-' ? -magnitude : magnitude;
+
+  if (k >= -4 && k <= 8) {
+    if (k >= 0) {
+      for (int i = 0; i <= k; ++i) *p++ = i < significant ? digits[i] : '0';
+      *p++ = '.';
+      for (int i = k + 1; i < significant; ++i) *p++ = digits[i];
+    } else {
+      *p++ = '0';
+      *p++ = '.';
+      for (int i = 1; i < -k; ++i) *p++ = '0';
+      std::memcpy(p, digits, static_cast<std::size_t>(significant));
+      p += significant;
+    }
+    return static_cast<std::size_t>(p - out);
+  }
+  *p++ = digits[0];
+  *p++ = '.';
+  std::memcpy(p, digits + 1, static_cast<std::size_t>(significant - 1));
+  p += significant - 1;
+  *p++ = 'E';
+  *p++ = k < 0 ? '-' : '+';
+  write_digits(p, static_cast<std::uint64_t>(k < 0 ? -k : k), 3);
+  return static_cast<std::size_t>(p + 3 - out);
+}
+
+// The free-form text of an integer item; returns its length.
+std::size_t write_list_integer(char* out, std::int32_t v) {
+  char* p = out;
+  *p++ = ' ';
+  if (v < 0) *p++ = '-';
+  // The magnitude in 64 bits: the most negative value has no positive 32-bit counterpart.
+  const std::uint64_t magnitude = v < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(v))
+                                        : static_cast<std::uint64_t>(v);
+  const int count = count_digits(magnitude);
+  write_digits(p, magnitude, count);
+  return static_cast<std::size_t>(p + count - out);
+}
+
+}  // namespace wavproc
