@@ -1,0 +1,69 @@
+// The waveform processing driver: the record store, the shared scalars, and the stages of a run
+// in the order the run sequence calls them.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+
+namespace wavproc {
+
+// Capacity of every array of the record store, in samples (entries 1..mom; entry 0 is unused).
+inline constexpr int mom = 33000;
+// The longest record that can be transformed: 2 to the power 15 samples.
+inline constexpr int kLongest = 32768;
+// 2π as the driver writes it wherever a frequency turns into an angular frequency.
+inline constexpr double kTwoPi = 6.283185307;
+
+using cplx = std::complex<double>;
+
+// The record store: static, all zero at start, indexed from 1 as the stages' formulas are.
+struct RecordStore {
+  double time[mom + 1];
+  double xr1[mom + 1], xr2[mom + 1], xr3[mom + 1];
+  double x1[mom + 1], x2[mom + 1], x3[mom + 1];
+  cplx fx1[mom + 1], fx2[mom + 1], fx3[mom + 1];
+};
+
+// The scalars passed between stages, and the answers of the dialogue; all zero at start.
+struct Scalars {
+  std::int32_t nt, nf, if1, nom, nstime, ndur;
+  double dt, dur, dom, eom;
+  std::int32_t myes, my1, my2, my3, nbd, nit, icut, iskip;
+  double fl1, fl2, fh1, fh2, stime;
+  char infile[30];
+  char head1[20], head2[20], head3[20];
+};
+
+extern RecordStore rs;
+extern Scalars sc;
+
+// Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
+void input_stage();
+// Stage 2: the polarity questions, and the sign change of the components named.
+void polarity_stage();
+// Stage 3: chooses nf and if1 and reports them; ends the run for a record it cannot transform.
+void transform_length_stage();
+// Stage 4: loads and pads fx1..fx3, transforms them forward, scales by dt, sets the frequency grid.
+void forward_stage();
+// Stage 5: the band-pass question, its corners, and the trapezoidal gain.
+void bandpass_stage();
+// Stage 6: the integration/differentiation menu and the chosen operation.
+void integration_stage();
+// Stage 7: writes the amplitude spectra of components 1 and 2 to "amp2.csv".
+void spectrum_stage();
+// Stage 8: rebuilds the negative frequencies, transforms back, keeps the real parts in xr1..xr3.
+void inverse_stage();
+// Stage 9: the cutting dialogue and the window copied into x1..x3.
+void cutting_stage();
+// Stage 10: the skip answer, the output file name and the output waveform file.
+void output_stage();
+
+// Multiplies lines 1..nom of fx1..fx3 by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
+void apply_bandpass(double fl1, double fl2, double fh1, double fh2);
+// Integrates (nit 1), double-integrates (2) or differentiates (3) lines 2..nom; other nit: nothing.
+void apply_integration(std::int32_t nit);
+
+// The whole run: start-up, the dialogue and every stage in order, the final wait, the plain stop.
+[[noreturn]] void run();
+
+}  // namespace wavproc

@@ -1,0 +1,78 @@
+// The input file stage and the polarity reversal.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "driver/driver.h"
+#include "textio/textio.h"
+
+namespace wavproc {
+
+namespace {
+
+constexpr int kFileUnit = 11;
+
+const Format kAskInput{"(1X,/,'Enter input file of waveform data')"};
+const Format kName{"(A30)"};
+
+// Changes the sign of samples 1..nt of a component, never past the store.
+void reverse(double* x, std::int32_t nt) {
+  const std::int32_t n = std::min(nt, mom);
+  for (std::int32_t i = 1; i <= n; ++i) x[i] = -x[i];
+}
+
+}  // namespace
+
+void input_stage() {
+  write_formatted(kConsoleOut, kAskInput, {});
+  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
+  open_unit(kFileUnit, {sc.infile, 30}, Status::none);
+
+  // Header items that the read leaves unfilled (a slash, a null value) are written later as
+  // column names: blanks keep those columns clean.
+  std::memset(sc.head1, ' ', sizeof sc.head1);
+  std::memset(sc.head2, ' ', sizeof sc.head2);
+  std::memset(sc.head3, ' ', sizeof sc.head3);
+  read_list(kFileUnit, {Slot::of(sc.head1), Slot::of(sc.head2), Slot::of(sc.head3)});
+
+  // Rows past the store are read and counted but not kept: the count is reported, and the
+  // transform-length stage then refuses the record as too long.
+  std::int64_t rows = 0;
+  double spare_time = 0.0, spare1 = 0.0, spare2 = 0.0;
+  for (;;) {
+    const std::int64_t i = rows + 1;
+    if (i <= mom) {
+      if (!read_list_or_end(kFileUnit, {Slot::of(rs.time[i]), Slot::of(rs.xr1[i]), Slot::of(rs.xr2[i])})) break;
+      rs.xr3[i] = 0.0;
+    } else {
+      if (!read_list_or_end(kFileUnit, {Slot::of(spare_time), Slot::of(spare1), Slot::of(spare2)})) break;
+    }
+    ++rows;
+  }
+  close_unit(kFileUnit);
+
+  sc.nt = static_cast<std::int32_t>(std::min<std::int64_t>(rows, std::numeric_limits<std::int32_t>::max()));
+  sc.dt = rs.time[2] - rs.time[1];
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {"NT and DT=", sc.nt, sc.dt});
+}
+
+void polarity_stage() {
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {" Change +/-? (YES=1)?? :"});
+  read_list(kConsoleIn, {Slot::of(sc.myes)});
+  if (sc.myes != 1) return;
+
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {" Change from + to - of FILE 1 ? (YES=1)?? :"});
+  read_list(kConsoleIn, {Slot::of(sc.my1)});
+  if (sc.my1 == 1) reverse(rs.xr1, sc.nt);
+  write_list(kConsoleOut, {" Change from + to - of FILE 2 ? (YES=1)?? :"});
+  read_list(kConsoleIn, {Slot::of(sc.my2)});
+  if (sc.my2 == 1) reverse(rs.xr2, sc.nt);
+  write_list(kConsoleOut, {" Change from + to - of FILE 3 ? (YES=1)?? :"});
+  read_list(kConsoleIn, {Slot::of(sc.my3)});
+  if (sc.my3 == 1) reverse(rs.xr3, sc.nt);
+}
+
+}  // namespace wavproc

@@ -1,0 +1,100 @@
+// The inverse transform, the time window cutting, and the decimated output waveform file.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "driver/driver.h"
+#include "fft/fft.h"
+#include "textio/textio.h"
+
+namespace wavproc {
+
+namespace {
+
+constexpr int kFileUnit = 11;
+
+const Format kAskOutput{"(/,1X,'Enter output file name of waveform (csv format file)')"};
+const Format kName{"(A30)"};
+const Format kWaveRow{"(F6.3,4(',',F12.4))"};
+
+// Sets lines nf/2+2..nf to the conjugates of lines nf/2..2: the spectrum of a real record.
+void mirror(cplx* fx, std::int32_t nf) {
+  for (std::int32_t i = 2; i <= nf / 2; ++i) fx[nf + 2 - i] = std::conj(fx[i]);
+}
+
+// A quotient of seconds by dt as a sample count: truncated toward zero, saturated to 32 bits
+// (NaN counts as 0), so a wild answer cannot make the conversion undefined.
+std::int32_t samples(double q) {
+  if (std::isnan(q)) return 0;
+  if (q >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+  if (q <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(q);
+}
+
+}  // namespace
+
+void inverse_stage() {
+  mirror(rs.fx1, sc.nf);
+  mirror(rs.fx2, sc.nf);
+  mirror(rs.fx3, sc.nf);
+  wvfast(sc.nf, &rs.fx1[1], mom, +1);
+  wvfast(sc.nf, &rs.fx2[1], mom, +1);
+  wvfast(sc.nf, &rs.fx3[1], mom, +1);
+  for (std::int32_t i = 1; i <= sc.nf; ++i) {
+    rs.xr1[i] = rs.fx1[i].real() / sc.dur;
+    rs.xr2[i] = rs.fx2[i].real() / sc.dur;
+    rs.xr3[i] = rs.fx3[i].real() / sc.dur;
+  }
+  for (std::int32_t i = 1; i <= sc.nt; ++i) {
+    rs.x1[i] = rs.xr1[i];
+    rs.x2[i] = rs.xr2[i];
+    rs.x3[i] = rs.xr3[i];
+  }
+}
+
+void cutting_stage() {
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {"Cutting data? (No=0,Yes=1)"});
+  read_list(kConsoleIn, {Slot::of(sc.icut)});
+  if (sc.icut != 1) return;
+  write_list(kConsoleOut, {"Enter Starting Time (sec)"});
+  read_list(kConsoleIn, {Slot::of(sc.stime)});
+  sc.nstime = samples(sc.stime / sc.dt);
+  write_list(kConsoleOut, {"Number of Cutting Data =", sc.nstime});
+  write_list(kConsoleOut, {"Enter Duration (sec)"});
+  read_list(kConsoleIn, {Slot::of(sc.dur)});
+  // The window never leaves the store: at most mom samples, and sources outside it count as zeros.
+  sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.dur / sc.dt)} + 1, mom));
+  write_list(kConsoleOut, {"Number of data =", sc.ndur});
+  for (std::int32_t i = 1; i <= sc.ndur; ++i) {
+    const std::int64_t s = std::int64_t{i} + sc.nstime;
+    if (s <= 0 || s > mom) {
+      rs.x1[i] = rs.x2[i] = rs.x3[i] = 0.0;
+    } else {
+      rs.x1[i] = rs.xr1[s];
+      rs.x2[i] = rs.xr2[s];
+      rs.x3[i] = rs.xr3[s];
+    }
+  }
+  sc.nt = sc.ndur;
+  write_list(kConsoleOut, {"New nt =", sc.nt});
+}
+
+void output_stage() {
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {"Skip Data (no=0; yes=skip number)?"});
+  read_list(kConsoleIn, {Slot::of(sc.iskip)});
+  // A negative answer writes every sample: the step is never zero or negative.
+  sc.iskip = std::max(sc.iskip, 0);
+  if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
+  write_formatted(kConsoleOut, kAskOutput, {});
+  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
+  open_unit(kFileUnit, {sc.infile, 30}, Status::unknown);
+  write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
+  for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
+    write_formatted(kFileUnit, kWaveRow, {static_cast<double>(i - 1) * sc.dt, rs.x1[i], rs.x2[i], rs.x3[i]});
+  }
+  close_unit(kFileUnit);
+}
+
+}  // namespace wavproc

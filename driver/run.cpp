@@ -1,0 +1,27 @@
+// The run sequence: start-up, every stage in its fixed order, the final wait and the plain stop.
+#include "driver/driver.h"
+#include "textio/textio.h"
+
+namespace wavproc {
+
+RecordStore rs;
+Scalars sc;
+
+void run() {
+  start_up();
+  input_stage();
+  polarity_stage();
+  transform_length_stage();
+  forward_stage();
+  bandpass_stage();
+  integration_stage();
+  spectrum_stage();
+  inverse_stage();
+  cutting_stage();
+  output_stage();
+  // The output file is complete and closed; the console waits for one more line before the end.
+  read_line_end(kConsoleIn);
+  plain_stop();
+}
+
+}  // namespace wavproc

@@ -1,0 +1,93 @@
+// The transform-length stage, the forward transform and scaling, and the amplitude spectrum file.
+#include <cmath>
+
+#include "driver/driver.h"
+#include "fft/fft.h"
+#include "textio/textio.h"
+
+namespace wavproc {
+
+namespace {
+
+constexpr int kSpectrumUnit = 10;
+
+const Format kSpectrumRow{"(F8.4,6(',',E12.4))"};
+
+// Loads samples 1..nt of a component as real parts and pads the rest up to nf with zeros.
+void load(cplx* fx, const double* xr, std::int32_t nt, std::int32_t nf) {
+  for (std::int32_t i = 1; i <= nt; ++i) fx[i] = cplx(xr[i], 0.0);
+  for (std::int32_t i = nt + 1; i <= nf; ++i) fx[i] = cplx(0.0, 0.0);
+}
+
+// Multiplies lines 1..nf by (dt, 0) as a complex product, so the spectrum carries seconds.
+void scale(cplx* fx, std::int32_t nf, double dt) {
+  for (std::int32_t i = 1; i <= nf; ++i) {
+    const double re = fx[i].real(), im = fx[i].imag();
+    fx[i] = cplx(re * dt - im * 0.0, im * dt + re * 0.0);
+  }
+}
+
+}  // namespace
+
+void transform_length_stage() {
+  sc.nf = 2;
+  bool fits = false;
+  for (std::int32_t i = 2; i <= 15; ++i) {
+    sc.nf = 2 * sc.nf;
+    if (sc.nf >= sc.nt) {
+      sc.if1 = i;
+      fits = true;
+      break;
+    }
+  }
+  // A refused record writes no file and must not look like a success to a calling script.
+  if (!fits) {
+    write_list(kConsoleOut, {" NT>2**15 !!!!!"});
+    refusal_stop();
+  }
+  if (sc.nt < 2) {
+    write_list(kConsoleOut, {" NT<2 !!!!!"});
+    refusal_stop();
+  }
+  // The frequency grid needs a finite positive step, and so does every later division by dt.
+  const double dur = sc.nf * sc.dt;
+  if (!(sc.dt > 0.0) || !std::isfinite(dur) || !std::isfinite(kTwoPi / dur)) {
+    write_list(kConsoleOut, {" DT out of range !!!!!"});
+    refusal_stop();
+  }
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {" IF1,NF=", sc.if1, sc.nf});
+}
+
+void forward_stage() {
+  load(rs.fx1, rs.xr1, sc.nt, sc.nf);
+  load(rs.fx2, rs.xr2, sc.nt, sc.nf);
+  load(rs.fx3, rs.xr3, sc.nt, sc.nf);
+  wvfast(sc.nf, &rs.fx1[1], mom, -1);
+  wvfast(sc.nf, &rs.fx2[1], mom, -1);
+  wvfast(sc.nf, &rs.fx3[1], mom, -1);
+  sc.dur = sc.nf * sc.dt;
+  scale(rs.fx1, sc.nf, sc.dt);
+  scale(rs.fx2, sc.nf, sc.dt);
+  scale(rs.fx3, sc.nf, sc.dt);
+  sc.dom = kTwoPi / sc.dur;
+  sc.nom = sc.nf / 2 + 1;
+  sc.eom = sc.nom * sc.dom;
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {" DUR,DOM,NOM,EOM=", sc.dur, sc.dom, sc.nom, sc.eom});
+  write_list(kConsoleOut, {" Highest Frequency (hz)=", sc.eom / kTwoPi});
+}
+
+void spectrum_stage() {
+  write_list(kConsoleOut, {});
+  write_list(kConsoleOut, {"Fourier Spectrum data are stored in \"amp2.csv\""});
+  open_unit(kSpectrumUnit, "amp2.csv", Status::unknown);
+  write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
+  for (std::int32_t i = 2; i <= sc.nom; ++i) {
+    const double f = ((i - 1) * sc.dom) / kTwoPi;
+    write_formatted(kSpectrumUnit, kSpectrumRow, {f, std::abs(rs.fx1[i]), std::abs(rs.fx2[i])});
+  }
+  close_unit(kSpectrumUnit);
+}
+
+}  // namespace wavproc

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Writes a synthetic accelerogram-like record in wavproc's input format to standard output.
+
+The signal is deterministic: filtered pseudo-random noise under a rise-plateau-decay envelope,
+plus a long-period pulse, sampled every 0.01 s, in gal, with a few significant digits.
+Usage: python3 make_record.py [samples] > record.txt
+"""
+import math
+import sys
+
+
+def lcg(seed):
+    state = seed
+    while True:
+        state = (state * 6364136223846793005 + 1442695040888963407) % (1 << 64)
+        yield ((state >> 11) / float(1 << 53)) * 2.0 - 1.0
+
+
+def envelope(t, total):
+    rise, plateau = 0.1 * total, 0.35 * total
+    if t < rise:
+        return (t / rise) ** 2
+    if t < plateau:
+        return 1.0
+    return math.exp(-3.0 * (t - plateau) / (total - plateau))
+
+
+def component(noise, n, dt, amplitude, period, phase):
+    out, a, b = [], 0.0, 0.0
+    for i in range(n):
+        t = i * dt
+        # Two one-pole smoothings give the noise a band of a few hertz, like strong ground motion.
+        a += 0.35 * (next(noise) - a)
+        b += 0.5 * (a - b)
+        pulse = 0.3 * math.sin(2 * math.pi * t / period + phase)
+        out.append(amplitude * envelope(t, n * dt) * (b * 3.0 + pulse))
+    return out
+
+
+def gal(x):
+    text = "%.3f" % x
+    return "0.000" if float(text) == 0.0 else text
+
+
+def main():
+    n = int(sys.argv[1]) if len(sys.argv) > 1 else 4000
+    dt = 0.01
+    ns = component(lcg(20261208), n, dt, 180.0, 2.7, 0.0)
+    ew = component(lcg(19950117), n, dt, 140.0, 3.9, 1.1)
+    lines = ["Time(s) NS(gal) EW(gal)"]
+    for i in range(n):
+        lines.append("%.2f %s %s" % (i * dt, gal(ns[i]), gal(ew[i])))
+    sys.stdout.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,456 @@
+// The radix-2 transform: the bit-reversal permutation, then log2 n butterfly passes. Every kernel
+// forms each butterfly exactly as the plain algorithm does (the twiddle from its own angle formula,
+// the complex product written out, no fused multiply-add), so all of them give the same bits; they
+// differ only in how many butterflies one instruction carries and in how many passes one sweep over
+// the array makes.
+#include "fft/fft.h"
+#include "fft/wvfast_detail.h"
+
+#include <array>
+#include <bit>
+#include <cassert>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define WAVPROC_FFT_X86 1
+#endif
+
+namespace wavproc {
+namespace {
+
+using Complex = std::complex<double>;
+using detail::FftKernel;
+
+// The transform's value of π; the twiddle angles are built from it, not from the exact constant.
+constexpr double pai = 3.141592654;
+
+// The largest half-span whose twiddles are tabulated: enough for every length up to 32768.
+constexpr std::size_t table_kmax = 16384;
+
+// Returns w = exp(I·φ) for 0-based position k of the pass of half-span kmax, with
+// φ = double(k·ind)·pai/kmax: the integer product converted, times pai, then divided by kmax.
+Complex twiddle(int k, int kmax, int ind) {
+  const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(kmax);
+  return std::exp(Complex(0.0, phi));
+}
+
+// The twiddles of every pass up to half-span table_kmax for one direction; the pass of half-span
+// kmax reads entries [kmax, 2·kmax), entry 0 is unused.
+struct TwiddleTable {
+  alignas(64) std::array<Complex, 2 * table_kmax> w;
+
+  // Fills the table for direction ind (-1 or +1).
+  explicit TwiddleTable(int ind) {
+    constexpr int top = static_cast<int>(table_kmax);
+    for (int k = 0; k < top; ++k) w[table_kmax + static_cast<std::size_t>(k)] = twiddle(k, top, ind);
+    // The angle of half-span kmax at k equals that of half-span 2·kmax at 2·k: doubling the integer,
+    // the product with pai and the divisor all scale by exactly two, so the copies are the same bits.
+    for (std::size_t kmax = table_kmax / 2; kmax >= 1; kmax /= 2) {
+      for (std::size_t k = 0; k < kmax; ++k) w[kmax + k] = w[2 * kmax + 2 * k];
+    }
+  }
+};
+
+// Returns the twiddle table of direction ind, built on first use and never changed afterwards.
+const double* twiddle_table(int ind) {
+  if (ind < 0) {
+    static const TwiddleTable forward(-1);
+    return reinterpret_cast<const double*>(forward.w.data());
+  }
+  static const TwiddleTable backward(+1);
+  return reinterpret_cast<const double*>(backward.w.data());
+}
+
+// One butterfly on the elements at ai and aj (real part first) with twiddle (wr, wi):
+// temp = aj·w, then aj = ai − temp and ai = ai + temp.
+inline void butterfly(double* ai, double* aj, double wr, double wi) {
+  const double tr = aj[0] * wr - aj[1] * wi;
+  const double ti = aj[1] * wr + aj[0] * wi;
+  aj[0] = ai[0] - tr;
+  aj[1] = ai[1] - ti;
+  ai[0] = ai[0] + tr;
+  ai[1] = ai[1] + ti;
+}
+
+// Runs the pass of half-span kmax over d[0..2n) with the tabulated twiddles tw, block by block.
+void run_pass_portable(std::size_t n, double* d, const double* tw, std::size_t kmax) {
+  const double* w = tw + 2 * kmax;
+  for (std::size_t b = 0; b < n; b += 2 * kmax) {
+    double* lo = d + 2 * b;
+    double* hi = lo + 2 * kmax;
+    for (std::size_t k = 0; k < kmax; ++k) butterfly(lo + 2 * k, hi + 2 * k, w[2 * k], w[2 * k + 1]);
+  }
+}
+
+// Runs the pass of half-span kmax (beyond the table) with each twiddle evaluated once per position.
+void run_pass_untabled(std::size_t n, double* d, std::size_t kmax, int ind) {
+  for (std::size_t k = 0; k < kmax; ++k) {
+    const Complex w = twiddle(static_cast<int>(k), static_cast<int>(kmax), ind);
+    for (std::size_t i = k; i < n; i += 2 * kmax) butterfly(d + 2 * i, d + 2 * (i + kmax), w.real(), w.imag());
+  }
+}
+
+// Runs every butterfly pass over d[0..2n), n >= 2, one pass per sweep, one butterfly at a time.
+void run_passes_portable(std::size_t n, double* d, const double* tw, int ind) {
+  for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
+    if (kmax <= table_kmax) {
+      run_pass_portable(n, d, tw, kmax);
+    } else {
+      run_pass_untabled(n, d, kmax, ind);
+    }
+  }
+}
+
+#ifdef WAVPROC_FFT_X86
+
+// One butterfly on the elements held in x and y with twiddle w, all three as (re, im).
+inline void butterfly_sse2(__m128d& x, __m128d& y, __m128d w) {
+  // (−0, +0) flips the sign of the low lane only; re·c + im·(−s) is re·c − im·s to the bit, because
+  // rounding to nearest is symmetric and a − b is defined as a + (−b).
+  const __m128d flip_low = _mm_set_pd(0.0, -0.0);
+  const __m128d wr = _mm_unpacklo_pd(w, w);
+  const __m128d wi = _mm_xor_pd(_mm_unpackhi_pd(w, w), flip_low);
+  const __m128d swapped = _mm_shuffle_pd(y, y, 1);
+  const __m128d temp = _mm_add_pd(_mm_mul_pd(y, wr), _mm_mul_pd(swapped, wi));
+  y = _mm_sub_pd(x, temp);
+  x = _mm_add_pd(x, temp);
+}
+
+// Runs the pass of half-span kmax over d[0..2n) with the tabulated twiddles tw.
+void run_pass_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax) {
+  const double* w = tw + 2 * kmax;
+  for (std::size_t b = 0; b < n; b += 2 * kmax) {
+    double* lo = d + 2 * b;
+    double* hi = lo + 2 * kmax;
+    for (std::size_t k = 0; k < kmax; ++k) {
+      __m128d x = _mm_loadu_pd(lo + 2 * k);
+      __m128d y = _mm_loadu_pd(hi + 2 * k);
+      butterfly_sse2(x, y, _mm_loadu_pd(w + 2 * k));
+      _mm_storeu_pd(lo + 2 * k, x);
+      _mm_storeu_pd(hi + 2 * k, y);
+    }
+  }
+}
+
+// Runs the passes of half-spans kmax and 2·kmax (4·kmax <= n) in one sweep: each quarter-block
+// quadruple gets its two first-pass butterflies, then its two second-pass ones, which read nothing else.
+void run_pass_pair_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax) {
+  const double* w1 = tw + 2 * kmax;
+  const double* w2 = tw + 4 * kmax;
+  const std::size_t q = 2 * kmax;
+  for (std::size_t b = 0; b < n; b += 4 * kmax) {
+    double* p = d + 2 * b;
+    for (std::size_t k = 0; k < kmax; ++k) {
+      double* e = p + 2 * k;
+      __m128d x0 = _mm_loadu_pd(e);
+      __m128d x1 = _mm_loadu_pd(e + q);
+      __m128d x2 = _mm_loadu_pd(e + 2 * q);
+      __m128d x3 = _mm_loadu_pd(e + 3 * q);
+      const __m128d wa = _mm_loadu_pd(w1 + 2 * k);
+      butterfly_sse2(x0, x1, wa);
+      butterfly_sse2(x2, x3, wa);
+      butterfly_sse2(x0, x2, _mm_loadu_pd(w2 + 2 * k));
+      butterfly_sse2(x1, x3, _mm_loadu_pd(w2 + q + 2 * k));
+      _mm_storeu_pd(e, x0);
+      _mm_storeu_pd(e + q, x1);
+      _mm_storeu_pd(e + 2 * q, x2);
+      _mm_storeu_pd(e + 3 * q, x3);
+    }
+  }
+}
+
+// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
+  std::size_t kmax = 1;
+  while (kmax < n) {
+    if (kmax > table_kmax) {
+      run_pass_untabled(n, d, kmax, ind);
+      kmax *= 2;
+    } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
+      run_pass_pair_sse2(n, d, tw, kmax);
+      kmax *= 4;
+    } else {
+      run_pass_sse2(n, d, tw, kmax);
+      kmax *= 2;
+    }
+  }
+}
+
+// Two butterflies: lanes 0 and 1 of x, y and w. x and y hold (re, im, re, im), w the two twiddles.
+[[gnu::target("avx")]] inline void butterfly_avx(__m256d& x, __m256d& y, __m256d w) {
+  const __m256d wr = _mm256_movedup_pd(w);
+  const __m256d wi = _mm256_permute_pd(w, 0xF);
+  const __m256d swapped = _mm256_permute_pd(y, 0x5);
+  // addsub subtracts in the real lanes and adds in the imaginary ones: re·c − im·s, im·c + re·s.
+  const __m256d temp = _mm256_addsub_pd(_mm256_mul_pd(y, wr), _mm256_mul_pd(swapped, wi));
+  y = _mm256_sub_pd(x, temp);
+  x = _mm256_add_pd(x, temp);
+}
+
+// Runs the passes of half-spans 1 and 2 (n >= 4) in one sweep, four elements at a time.
+[[gnu::target("avx")]] void run_first_passes_avx(std::size_t n, double* d, const double* tw) {
+  const __m256d w1 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(tw + 2));
+  const __m256d w2 = _mm256_loadu_pd(tw + 4);
+  for (std::size_t b = 0; b < n; b += 4) {
+    double* e = d + 2 * b;
+    const __m256d x = _mm256_loadu_pd(e);
+    const __m256d y = _mm256_loadu_pd(e + 4);
+    __m256d even = _mm256_permute2f128_pd(x, y, 0x20);
+    __m256d odd = _mm256_permute2f128_pd(x, y, 0x31);
+    butterfly_avx(even, odd, w1);
+    __m256d lo = _mm256_permute2f128_pd(even, odd, 0x20);
+    __m256d hi = _mm256_permute2f128_pd(even, odd, 0x31);
+    butterfly_avx(lo, hi, w2);
+    _mm256_storeu_pd(e, lo);
+    _mm256_storeu_pd(e + 4, hi);
+  }
+}
+
+// Runs the pass of half-span kmax (kmax >= 2) over d[0..2n) with the tabulated twiddles tw.
+[[gnu::target("avx")]] void run_pass_avx(std::size_t n, double* d, const double* tw, std::size_t kmax) {
+  const double* w = tw + 2 * kmax;
+  for (std::size_t b = 0; b < n; b += 2 * kmax) {
+    double* lo = d + 2 * b;
+    double* hi = lo + 2 * kmax;
+    for (std::size_t k = 0; k < kmax; k += 2) {
+      __m256d x = _mm256_loadu_pd(lo + 2 * k);
+      __m256d y = _mm256_loadu_pd(hi + 2 * k);
+      butterfly_avx(x, y, _mm256_loadu_pd(w + 2 * k));
+      _mm256_storeu_pd(lo + 2 * k, x);
+      _mm256_storeu_pd(hi + 2 * k, y);
+    }
+  }
+}
+
+// Runs the passes of half-spans kmax and 2·kmax (kmax >= 2, 4·kmax <= n) in one sweep.
+[[gnu::target("avx")]] void run_pass_pair_avx(std::size_t n, double* d, const double* tw, std::size_t kmax) {
+  const double* w1 = tw + 2 * kmax;
+  const double* w2 = tw + 4 * kmax;
+  const std::size_t q = 2 * kmax;
+  for (std::size_t b = 0; b < n; b += 4 * kmax) {
+    double* p = d + 2 * b;
+    for (std::size_t k = 0; k < kmax; k += 2) {
+      double* e = p + 2 * k;
+      __m256d x0 = _mm256_loadu_pd(e);
+      __m256d x1 = _mm256_loadu_pd(e + q);
+      __m256d x2 = _mm256_loadu_pd(e + 2 * q);
+      __m256d x3 = _mm256_loadu_pd(e + 3 * q);
+      const __m256d wa = _mm256_loadu_pd(w1 + 2 * k);
+      butterfly_avx(x0, x1, wa);
+      butterfly_avx(x2, x3, wa);
+      butterfly_avx(x0, x2, _mm256_loadu_pd(w2 + 2 * k));
+      butterfly_avx(x1, x3, _mm256_loadu_pd(w2 + q + 2 * k));
+      _mm256_storeu_pd(e, x0);
+      _mm256_storeu_pd(e + q, x1);
+      _mm256_storeu_pd(e + 2 * q, x2);
+      _mm256_storeu_pd(e + 3 * q, x3);
+    }
+  }
+}
+
+// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+[[gnu::target("avx")]] void run_passes_avx(std::size_t n, double* d, const double* tw, int ind) {
+  if (n < 4) {
+    run_pass_portable(n, d, tw, 1);
+    return;
+  }
+  run_first_passes_avx(n, d, tw);
+  std::size_t kmax = 4;
+  while (kmax < n) {
+    if (kmax > table_kmax) {
+      run_pass_untabled(n, d, kmax, ind);
+      kmax *= 2;
+    } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
+      run_pass_pair_avx(n, d, tw, kmax);
+      kmax *= 4;
+    } else {
+      run_pass_avx(n, d, tw, kmax);
+      kmax *= 2;
+    }
+  }
+}
+
+#endif
+
+// Elements on a side of a tile of the permutation: 8 elements are two 64-byte cache lines.
+constexpr std::size_t tile_edge = 8;
+constexpr unsigned tile_bits = 3;
+
+// Returns the low `bits` bits of x in reverse order (bits <= 32).
+std::uint32_t reverse_bits(std::uint32_t x, unsigned bits) {
+  if (bits == 0) return 0;
+  x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+  x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+  x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+  x = ((x >> 8) & 0x00FF00FFu) | ((x & 0x00FF00FFu) << 8);
+  x = (x >> 16) | (x << 16);
+  return x >> (32 - bits);
+}
+
+// The bit-reversal permutation of a[0..n), n a power of two >= 64, done tile by tile.
+// Position (h, m, l), with h the top 3 bits, l the bottom 3 and m those between, goes to
+// (rev l, rev m, rev h): the 8 × 8 tile of middle part m lands, transposed and with both edges
+// reversed, on the tile of middle part rev m. Moving whole tiles through a buffer keeps each access
+// on whole cache lines; swapping element by element strides over the array by powers of two,
+// where the cache's associativity makes most accesses misses.
+void permute_by_tiles(std::size_t n, Complex* a) {
+  constexpr std::array<std::size_t, tile_edge> reversed_edge = {0, 4, 2, 6, 1, 5, 3, 7};
+  const unsigned log2n = static_cast<unsigned>(std::countr_zero(n));
+  const unsigned middle_bits = log2n - 2 * tile_bits;
+  const std::size_t row_stride = n >> tile_bits;
+  const std::uint32_t middle_count = std::uint32_t{1} << middle_bits;
+  std::array<Complex, tile_edge * tile_edge> first;
+  std::array<Complex, tile_edge * tile_edge> second;
+  const auto gather = [&](std::uint32_t m, std::array<Complex, tile_edge * tile_edge>& tile) {
+    const Complex* base = a + (std::size_t{m} << tile_bits);
+    for (std::size_t h = 0; h < tile_edge; ++h) {
+      for (std::size_t l = 0; l < tile_edge; ++l) tile[h * tile_edge + l] = base[h * row_stride + l];
+    }
+  };
+  const auto scatter = [&](const std::array<Complex, tile_edge * tile_edge>& tile, std::uint32_t m) {
+    Complex* base = a + (std::size_t{m} << tile_bits);
+    for (std::size_t r = 0; r < tile_edge; ++r) {
+      for (std::size_t c = 0; c < tile_edge; ++c) {
+        base[r * row_stride + c] = tile[reversed_edge[c] * tile_edge + reversed_edge[r]];
+      }
+    }
+  };
+  for (std::uint32_t m = 0; m < middle_count; ++m) {
+    const std::uint32_t mr = reverse_bits(m, middle_bits);
+    if (mr < m) continue;  // this pair of tiles was exchanged when m was the smaller one
+    gather(m, first);
+    if (mr == m) {
+      scatter(first, m);
+      continue;
+    }
+    gather(mr, second);
+    scatter(first, mr);
+    scatter(second, m);
+  }
+}
+
+// Writes "wvfast: <what>" and the call's arguments to standard error, then aborts.
+[[noreturn]] void reject_call(const char* what, int n, int mom, int ind) {
+  char text[200];
+  char* end = text + sizeof text;
+  char* p = text;
+  const auto put_text = [&](const char* s) {
+    while (*s != '\0' && p < end) *p++ = *s++;
+  };
+  const auto put_int = [&](const char* name, int value) {
+    put_text(name);
+    p = std::to_chars(p, end, value).ptr;
+  };
+  put_text("wvfast: ");
+  put_text(what);
+  put_int(" (n = ", n);
+  put_int(", mom = ", mom);
+  put_int(", ind = ", ind);
+  put_text(")\n");
+  std::fwrite(text, 1, static_cast<std::size_t>(p - text), stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+// Aborts unless the call meets the contract: ind is ±1, 0 <= n <= mom, n is 0 or a power of two,
+// and a is an array when there is something to transform.
+void check_call(int n, const Complex* a, int mom, int ind) {
+  if (ind != -1 && ind != 1) reject_call("the direction is neither -1 nor +1", n, mom, ind);
+  if (n < 0) reject_call("the length is negative", n, mom, ind);
+  if (n > mom) reject_call("the length exceeds the capacity of the array", n, mom, ind);
+  if ((n & (n - 1)) != 0) reject_call("the length is not a power of two", n, mom, ind);
+  if (n > 1 && a == nullptr) reject_call("the array is missing", n, mom, ind);
+}
+
+// Runs the butterfly passes over a[0..n), n >= 2 a power of two, with the given kernel.
+void run_passes(FftKernel kernel, std::size_t n, Complex* a, int ind) {
+  // std::complex<double> is laid out as two doubles, real part first, and may be read as such.
+  double* d = reinterpret_cast<double*>(a);
+  const double* tw = twiddle_table(ind);
+  switch (kernel) {
+#ifdef WAVPROC_FFT_X86
+    case FftKernel::avx:
+      run_passes_avx(n, d, tw, ind);
+      return;
+    case FftKernel::sse2:
+      run_passes_sse2(n, d, tw, ind);
+      return;
+#endif
+    default:
+      run_passes_portable(n, d, tw, ind);
+      return;
+  }
+}
+
+}  // namespace
+
+namespace detail {
+
+bool fft_kernel_available(FftKernel kernel) {
+  switch (kernel) {
+    case FftKernel::portable:
+      return true;
+#ifdef WAVPROC_FFT_X86
+    case FftKernel::sse2:
+      return true;
+    case FftKernel::avx:
+      // Initialising first makes the answer right even when asked from a static constructor.
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx") != 0;
+#endif
+    default:
+      return false;
+  }
+}
+
+FftKernel fft_kernel_chosen() {
+  static const FftKernel chosen = [] {
+    for (FftKernel kernel : {FftKernel::avx, FftKernel::sse2}) {
+      if (fft_kernel_available(kernel)) return kernel;
+    }
+    return FftKernel::portable;
+  }();
+  return chosen;
+}
+
+void permute_bit_reversed(int n, Complex* a) {
+  if (n >= static_cast<int>(tile_edge * tile_edge)) {
+    permute_by_tiles(static_cast<std::size_t>(n), a);
+    return;
+  }
+  // j runs through the bit-reversed counterparts of i = 1..n, both counted from 1; each pair is
+  // exchanged once, when i < j.
+  int j = 1;
+  for (int i = 1; i <= n; ++i) {
+    if (i < j) std::swap(a[i - 1], a[j - 1]);
+    int m = n / 2;
+    while (j > m) {
+      j -= m;
+      m /= 2;
+      if (m <= 1) break;
+    }
+    j += m;
+  }
+}
+
+void wvfast_with(FftKernel kernel, int n, Complex* a, int mom, int ind) {
+  assert(fft_kernel_available(kernel));
+  check_call(n, a, mom, ind);
+  if (n <= 1) return;
+  permute_bit_reversed(n, a);
+  run_passes(kernel, static_cast<std::size_t>(n), a, ind);
+}
+
+}  // namespace detail
+
+void wvfast(int n, Complex* a, int mom, int ind) {
+  detail::wvfast_with(detail::fft_kernel_chosen(), n, a, mom, ind);
+}
+
+}  // namespace wavproc

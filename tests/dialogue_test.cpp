@@ -1,0 +1,289 @@
+// The console dialogue end to end: every record in order, odd but valid answers, the fatal
+// reports of bad answers and of the end of input, and the signals.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+const std::string kRecord = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
+
+// Console text of each part of the dialogue for the three-sample record.
+const std::string kInput = "\nEnter input file of waveform data\n\n NT and DT= 3  0.01\n";
+const std::string kPolarityAsk = "\n  Change +/-? (YES=1)?? :\n";
+const std::string kPolarityComponents =
+    "\n  Change from + to - of FILE 1 ? (YES=1)?? :\n"
+    "  Change from + to - of FILE 2 ? (YES=1)?? :\n"
+    "  Change from + to - of FILE 3 ? (YES=1)?? :\n";
+const std::string kTransform =
+    "\n  IF1,NF= 2 4\n"
+    "\n  DUR,DOM,NOM,EOM=  0.04  157.079633 3  471.238898\n"
+    "  Highest Frequency (hz)=  75.\n";
+const std::string kBandAsk = "\n  Band Pass Filter? (YES=1)?? :\n";
+const std::string kBandCorners = "\n   TRAPEZOIDAL BAND PATH FILTER\n   ENTER fL1<fL2<fH1<fH2 (Hz)\n";
+const std::string kMenu =
+    "\n  Integration/Differentiation:\n"
+    "  NO Change         :                 (Enter=0)\n"
+    "  Integration       : Ex.) acc -> vel (Enter=1)\n"
+    "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
+    "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n";
+const std::string kSpectrum = "\n Fourier Spectrum data are stored in \"amp2.csv\"\n";
+const std::string kCutAsk = "\n Cutting data? (No=0,Yes=1)\n";
+const std::string kSkipAsk = "\n Skip Data (no=0; yes=skip number)?\n";
+const std::string kOutputAsk = "\n Enter output file name of waveform (csv format file)\n";
+
+const std::string kAmp =
+    " frequency(Hz),NS                  ,EW                  \n"
+    " 25.0000,  0.2828E-01,  0.0000E+00,\n"
+    " 50.0000,  0.2000E-01,  0.0000E+00,\n";
+const std::string kOut =
+    " time(s),NS                  ,EW                  \n"
+    " 0.000,      1.0000,      0.0000,      0.0000,\n"
+    " 0.010,      2.0000,      0.0000,      0.0000,\n"
+    " 0.020,      3.0000,      0.0000,      0.0000,\n";
+
+const std::string kWholeDialogue =
+    kInput + kPolarityAsk + kTransform + kBandAsk + kMenu + kSpectrum + kCutAsk + kSkipAsk + kOutputAsk;
+
+std::string report(const std::string& first, const std::string& state, const std::string& format, bool reading) {
+  std::string r = first + "\n" + state + "\n";
+  if (!format.empty()) r += "last format: " + format + "\n";
+  r += reading ? "lately reading sequential formatted external IO\n" : "lately writing sequential formatted external IO\n";
+  return r;
+}
+
+TEST(Dialogue, WholeRunOfTheThreeSampleRecord) {
+  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", kRecord}});
+  EXPECT_EQ(r.out, kWholeDialogue);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files.size(), 3u);
+  EXPECT_EQ(r.files["in.txt"], kRecord);
+  EXPECT_EQ(r.files["amp2.csv"], kAmp);
+  EXPECT_EQ(r.files["out.csv"], kOut);
+}
+
+TEST(Dialogue, OddButValidAnswers) {
+  struct Case {
+    const char* what;
+    std::string answers;
+    std::string out;
+  };
+  const Case cases[] = {
+      // Yes, then three noes: all three component questions are shown and nothing changes.
+      {"yes then noes", "in.txt\n1\n0\n0\n0\n0\n0\n0\n0\nout.csv\n\n",
+       kInput + kPolarityAsk + kPolarityComponents + kTransform + kBandAsk + kMenu + kSpectrum + kCutAsk + kSkipAsk +
+           kOutputAsk},
+      // The rest of an answer's line is discarded; blank lines are passed over without a new prompt.
+      {"extra text, blank lines", "in.txt\n\n\n0 extra text\n  \n\t\n0,5\n0\n0\n0\nout.csv\n\n", kWholeDialogue},
+      // A slash and a null value leave the answer at its start value 0 (no); 2*7 reads 7, also a no.
+      {"slash, null, 2*7", "in.txt\n/\n,1\n2*7\n0\n0\nout.csv\n\n", kWholeDialogue},
+      // Menu answers other than 1, 2, 3 change nothing.
+      {"menu 4", "in.txt\n0\n0\n4\n0\n0\nout.csv\n\n", kWholeDialogue},
+      {"menu -1", "in.txt\n0\n0\n-1\n0\n0\nout.csv\n\n", kWholeDialogue},
+      // The final wait ends at the end of input as well.
+      {"no final line", "in.txt\n0\n0\n0\n0\n0\nout.csv\n", kWholeDialogue},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto r = harness::run(c.answers, {{"in.txt", kRecord}});
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.files["amp2.csv"], kAmp);
+    EXPECT_EQ(r.files["out.csv"], kOut);
+  }
+}
+
+TEST(Dialogue, BadAnswersAreFatalWithTheFourLineReport) {
+  const std::string console = "apparent state: unit 5 (unnamed)";
+  struct Case {
+    const char* what;
+    std::string answers;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"letter for an integer", "in.txt\ny\n", kInput + kPolarityAsk,
+       report("invalid number: incomprehensible list input", console, "list io", true)},
+      {"decimal point in an integer", "in.txt\n1.0\n", kInput + kPolarityAsk,
+       report("invalid integer: read unexpected character", console, "list io", true)},
+      {"exponent in an integer", "in.txt\n1e0\n", kInput + kPolarityAsk,
+       report("invalid integer: read unexpected character", console, "list io", true)},
+      {"integer beyond 32 bits", "in.txt\n99999999999\n", kInput + kPolarityAsk,
+       report("invalid integer: value out of 32-bit range", console, "list io", true)},
+      {"zero repeat count", "in.txt\n0*1\n", kInput + kPolarityAsk,
+       report("bad repetition count: incomprehensible list input", console, "list io", true)},
+      {"exponent without digits", "in.txt\n0\n1\n1e\n", kInput + kPolarityAsk + kTransform + kBandAsk + kBandCorners,
+       report("exponent field: incomprehensible list input", console, "list io", true)},
+      {"end of input at the file name", "", "\nEnter input file of waveform data\n",
+       report("fmt: end of file", console, "(A30)", true)},
+      {"end of input at a yes/no answer", "in.txt\n", kInput + kPolarityAsk,
+       report("list in: end of file", console, "list io", true)},
+      {"end of input inside the corners", "in.txt\n0\n1\n0.1 0.2\n",
+       kInput + kPolarityAsk + kTransform + kBandAsk + kBandCorners,
+       report("list in: end of file", console, "list io", true)},
+      {"end of input at a cut time", "in.txt\n0\n0\n0\n1\n",
+       kInput + kPolarityAsk + kTransform + kBandAsk + kMenu + kSpectrum + kCutAsk + " Enter Starting Time (sec)\n",
+       report("list in: end of file", console, "list io", true)},
+      {"end of input at the output name", "in.txt\n0\n0\n0\n0\n0\n", kWholeDialogue,
+       report("fmt: end of file", console, "(A30)", true)},
+      {"short last line at the output name", "in.txt\n0\n0\n0\n0\n0\nout.csv", kWholeDialogue,
+       report("fmt: end of file", console, "(A30)", true)},
+      // The last answer had no line end, so the unit already met its end: the next read fails at once.
+      {"answer without line end, then more reads", "in.txt\n0", kInput + kPolarityAsk + kTransform + kBandAsk,
+       report("read start: end of file", console, "list io", true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto r = harness::run(c.answers, {{"in.txt", kRecord}});
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.signal, SIGABRT);
+    EXPECT_EQ(r.files["in.txt"], kRecord);
+  }
+}
+
+TEST(Dialogue, FileNames) {
+  // A missing input file is created empty, and its header read meets the end of the file.
+  auto missing = harness::run("data.txt\n", {});
+  EXPECT_EQ(missing.out, "\nEnter input file of waveform data\n");
+  EXPECT_EQ(missing.err, report("list in: end of file", "apparent state: unit 11 named data.txt", "list io", true));
+  EXPECT_EQ(missing.signal, SIGABRT);
+  EXPECT_EQ(missing.files, (std::map<std::string, std::string>{{"data.txt", ""}}));
+
+  // An empty line for the input name is an all-blank name.
+  auto blank = harness::run("\n", {});
+  EXPECT_EQ(blank.err, report("open: null file name", "apparent state: unit 11 named ", "", true));
+  EXPECT_EQ(blank.signal, SIGABRT);
+
+  // An all-blank output name: "amp2.csv" is complete, and there is no "last format" line.
+  auto out_blank = harness::run("in.txt\n0\n0\n0\n0\n0\n      \n", {{"in.txt", kRecord}});
+  EXPECT_EQ(out_blank.out, kWholeDialogue);
+  EXPECT_EQ(out_blank.err, report("open: null file name", "apparent state: unit 11 named ", "", true));
+  EXPECT_EQ(out_blank.files["amp2.csv"], kAmp);
+  EXPECT_EQ(out_blank.files.size(), 2u);
+
+  // Leading blanks stay part of a name; characters past the 30th are lost; the input file's own
+  // name as output name replaces it.
+  auto lead = harness::run("  in.txt\n0\n0\n0\n0\n0\nin.txt" + std::string(24, ' ') + "ignored\n\n", {{"  in.txt", kRecord}});
+  EXPECT_EQ(lead.status, 0);
+  EXPECT_EQ(lead.files["  in.txt"], kRecord);
+  EXPECT_EQ(lead.files["in.txt"], kOut);
+  auto same = harness::run("in.txt\n0\n0\n0\n0\n0\nin.txt\n\n", {{"in.txt", kRecord}});
+  EXPECT_EQ(same.files["in.txt"], kOut);
+}
+
+TEST(Dialogue, OlderLongerFilesAreCutToWhatThisRunWrote) {
+  const std::string old(5000, 'x');
+  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", kRecord}, {"amp2.csv", old}, {"out.csv", old}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files["amp2.csv"], kAmp);
+  EXPECT_EQ(r.files["out.csv"], kOut);
+}
+
+// Sends sig once the program waits for the polarity answer, then gives the rest of the answers.
+harness::Options signal_at_first_prompt(int sig, bool ignore_interrupt) {
+  harness::Options o;
+  if (ignore_interrupt) o.in_child = [] { ::signal(SIGINT, SIG_IGN); };
+  o.feed = [sig](pid_t pid, int fd, const std::string& out_path) {
+    const std::string name = "in.txt\n";
+    (void)!::write(fd, name.data(), name.size());
+    harness::wait_for_output(out_path, "(YES=1)?? :\n");
+    ::kill(pid, sig);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string rest = "0\n0\n0\n0\n0\nout.csv\n\n";
+    (void)!::write(fd, rest.data(), rest.size());
+    ::close(fd);
+  };
+  return o;
+}
+
+TEST(Dialogue, Signals) {
+  auto interrupted = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGINT, false));
+  EXPECT_EQ(interrupted.out, kInput + kPolarityAsk);
+  EXPECT_EQ(interrupted.err, "Interrupt\n");
+  EXPECT_EQ(interrupted.status, 1);
+
+  auto terminated = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGTERM, false));
+  EXPECT_EQ(terminated.out, kInput + kPolarityAsk);
+  EXPECT_EQ(terminated.err, "Killed\n");
+  EXPECT_EQ(terminated.status, 1);
+
+  // An interrupt ignored when the run starts stays ignored: the run goes on to its normal end.
+  auto ignored = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGINT, true));
+  EXPECT_EQ(ignored.out, kWholeDialogue);
+  EXPECT_EQ(ignored.err, "");
+  EXPECT_EQ(ignored.status, 0);
+  EXPECT_EQ(ignored.files["out.csv"], kOut);
+}
+
+// Reads from the terminal's master side until text has arrived or two seconds passed.
+std::string read_until(int master, const std::string& text) {
+  std::string got;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    char buf[256];
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(master, &set);
+    timeval tv{0, 50000};
+    if (::select(master + 1, &set, nullptr, nullptr, &tv) > 0) {
+      ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+  return got;
+}
+
+TEST(Dialogue, PromptsAreVisibleOnATerminalBeforeTheProgramWaits) {
+  char dir_template[] = "/tmp/wavproc-pty-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  FILE* f = std::fopen((dir + "/in.txt").c_str(), "w");
+  std::fputs(kRecord.c_str(), f);
+  std::fclose(f);
+
+  int master = -1;
+  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    ::execl(WAVPROC_BINARY, "wavproc", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Each prompt must arrive while the program is still waiting for its answer.
+  EXPECT_NE(read_until(master, "Enter input file of waveform data").find("waveform data"), std::string::npos);
+  (void)!::write(master, "in.txt\n", 7);
+  EXPECT_NE(read_until(master, "(YES=1)?? :").find("Change +/-?"), std::string::npos);
+  (void)!::write(master, "0\n", 2);
+  EXPECT_NE(read_until(master, "Band Pass Filter? (YES=1)?? :").find("Band Pass"), std::string::npos);
+  (void)!::write(master, "0\n0\n", 4);
+  EXPECT_NE(read_until(master, "(No=0,Yes=1)").find("Cutting data?"), std::string::npos);
+  (void)!::write(master, "0\n", 2);
+  EXPECT_NE(read_until(master, "skip number)?").find("Skip Data"), std::string::npos);
+  (void)!::write(master, "0\n", 2);
+  EXPECT_NE(read_until(master, "(csv format file)").find("output file name"), std::string::npos);
+  (void)!::write(master, "out.csv\n\n", 9);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::remove((dir + "/in.txt").c_str());
+  std::remove((dir + "/amp2.csv").c_str());
+  std::remove((dir + "/out.csv").c_str());
+  ::rmdir(dir.c_str());
+}
+
+}  // namespace
