@@ -6,14 +6,18 @@
 #include "fft/fft.h"
 #include "fft/wvfast_detail.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -35,36 +39,55 @@ constexpr std::size_t table_kmax = 16384;
 
 // Returns w = exp(I·φ) for 0-based position k of the pass of half-span kmax, with
 // φ = double(k·ind)·pai/kmax: the integer product converted, times pai, then divided by kmax.
+// The complex exponential of an imaginary angle is cos φ + I·sin φ to the bit, and one sincos
+// costs less than the general complex routine.
 Complex twiddle(int k, int kmax, int ind) {
   const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(kmax);
-  return std::exp(Complex(0.0, phi));
+  return Complex(std::cos(phi), std::sin(phi));
 }
 
-// The twiddles of every pass up to half-span table_kmax for one direction; the pass of half-span
-// kmax reads entries [kmax, 2·kmax), entry 0 is unused.
-struct TwiddleTable {
-  alignas(64) std::array<Complex, 2 * table_kmax> w;
+// The forward twiddles (ind = -1) of every pass up to half-span table_kmax, as (re, im) pairs: the
+// pass of half-span kmax reads complex entries [kmax, 2·kmax); entry 0 is unused. The levels are
+// filled as longer transforms ask for them, so a short record computes and touches only its own.
+// The backward pass reads the same entries conjugated: its angle is the forward one negated
+// (doubling, the product with pai and the division all commute with the sign), and exp(-I·φ) is
+// conj(exp(I·φ)) to the bit.
+alignas(64) double table[4 * table_kmax];
+std::atomic<std::size_t> table_filled{0};  // every level up to this half-span is in place
+std::mutex table_mutex;
 
-  // Fills the table for direction ind (-1 or +1).
-  explicit TwiddleTable(int ind) {
-    constexpr int top = static_cast<int>(table_kmax);
-    for (int k = 0; k < top; ++k) w[table_kmax + static_cast<std::size_t>(k)] = twiddle(k, top, ind);
-    // The angle of half-span kmax at k equals that of half-span 2·kmax at 2·k: doubling the integer,
-    // the product with pai and the divisor all scale by exactly two, so the copies are the same bits.
-    for (std::size_t kmax = table_kmax / 2; kmax >= 1; kmax /= 2) {
-      for (std::size_t k = 0; k < kmax; ++k) w[kmax + k] = w[2 * kmax + 2 * k];
+// Returns the forward twiddle table with every level up to half-span kmax (<= table_kmax) filled.
+const double* twiddle_table(std::size_t kmax) {
+  if (table_filled.load(std::memory_order_acquire) >= kmax) return table;
+  std::lock_guard<std::mutex> lock(table_mutex);
+  const std::size_t filled = table_filled.load(std::memory_order_relaxed);
+  if (filled < kmax) {
+    const int top = static_cast<int>(kmax);
+    for (int k = 0; k < top; ++k) {
+      const Complex w = twiddle(k, top, -1);
+      table[2 * (kmax + static_cast<std::size_t>(k))] = w.real();
+      table[2 * (kmax + static_cast<std::size_t>(k)) + 1] = w.imag();
     }
+    // The angle of half-span kmax at k equals that of half-span 2·kmax at 2·k: doubling the
+    // integer, the product with pai and the divisor all scale by exactly two, so the copies are
+    // the same bits. Levels filled before hold those bits already.
+    for (std::size_t level = kmax / 2; level > filled; level /= 2) {
+      for (std::size_t k = 0; k < level; ++k) {
+        table[2 * (level + k)] = table[2 * (2 * level + 2 * k)];
+        table[2 * (level + k) + 1] = table[2 * (2 * level + 2 * k) + 1];
+      }
+    }
+    table_filled.store(kmax, std::memory_order_release);
   }
-};
+  return table;
+}
 
-// Returns the twiddle table of direction ind, built on first use and never changed afterwards.
-const double* twiddle_table(int ind) {
-  if (ind < 0) {
-    static const TwiddleTable forward(-1);
-    return reinterpret_cast<const double*>(forward.w.data());
-  }
-  static const TwiddleTable backward(+1);
-  return reinterpret_cast<const double*>(backward.w.data());
+// The imaginary part of a tabulated twiddle for the direction: as tabulated forward, 0 − im
+// backward. The forward table's imaginary parts are +0 or nonzero, and 0 − (+0) is +0, the
+// backward twiddle of angle 0, where a plain negation would give −0.
+template <bool Backward>
+inline double twiddle_imag(double im) {
+  return Backward ? 0.0 - im : im;
 }
 
 // One butterfly on the elements at ai and aj (real part first) with twiddle (wr, wi):
@@ -79,12 +102,15 @@ inline void butterfly(double* ai, double* aj, double wr, double wi) {
 }
 
 // Runs the pass of half-span kmax over d[0..2n) with the tabulated twiddles tw, block by block.
+template <bool Backward>
 void run_pass_portable(std::size_t n, double* d, const double* tw, std::size_t kmax) {
   const double* w = tw + 2 * kmax;
   for (std::size_t b = 0; b < n; b += 2 * kmax) {
     double* lo = d + 2 * b;
     double* hi = lo + 2 * kmax;
-    for (std::size_t k = 0; k < kmax; ++k) butterfly(lo + 2 * k, hi + 2 * k, w[2 * k], w[2 * k + 1]);
+    for (std::size_t k = 0; k < kmax; ++k) {
+      butterfly(lo + 2 * k, hi + 2 * k, w[2 * k], twiddle_imag<Backward>(w[2 * k + 1]));
+    }
   }
 }
 
@@ -97,10 +123,11 @@ void run_pass_untabled(std::size_t n, double* d, std::size_t kmax, int ind) {
 }
 
 // Runs every butterfly pass over d[0..2n), n >= 2, one pass per sweep, one butterfly at a time.
+template <bool Backward>
 void run_passes_portable(std::size_t n, double* d, const double* tw, int ind) {
   for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
     if (kmax <= table_kmax) {
-      run_pass_portable(n, d, tw, kmax);
+      run_pass_portable<Backward>(n, d, tw, kmax);
     } else {
       run_pass_untabled(n, d, kmax, ind);
     }
@@ -122,7 +149,17 @@ inline void butterfly_sse2(__m128d& x, __m128d& y, __m128d w) {
   x = _mm_add_pd(x, temp);
 }
 
+// Loads the tabulated twiddle at w for the direction: (re, 0 − im) backward.
+template <bool Backward>
+inline __m128d load_twiddle_sse2(const double* w) {
+  const __m128d t = _mm_loadu_pd(w);
+  if (!Backward) return t;
+  // move_sd keeps the real part of t and takes the imaginary part of 0 − t.
+  return _mm_move_sd(_mm_sub_pd(_mm_setzero_pd(), t), t);
+}
+
 // Runs the pass of half-span kmax over d[0..2n) with the tabulated twiddles tw.
+template <bool Backward>
 void run_pass_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax) {
   const double* w = tw + 2 * kmax;
   for (std::size_t b = 0; b < n; b += 2 * kmax) {
@@ -131,7 +168,7 @@ void run_pass_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax)
     for (std::size_t k = 0; k < kmax; ++k) {
       __m128d x = _mm_loadu_pd(lo + 2 * k);
       __m128d y = _mm_loadu_pd(hi + 2 * k);
-      butterfly_sse2(x, y, _mm_loadu_pd(w + 2 * k));
+      butterfly_sse2(x, y, load_twiddle_sse2<Backward>(w + 2 * k));
       _mm_storeu_pd(lo + 2 * k, x);
       _mm_storeu_pd(hi + 2 * k, y);
     }
@@ -140,6 +177,7 @@ void run_pass_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax)
 
 // Runs the passes of half-spans kmax and 2·kmax (4·kmax <= n) in one sweep: each quarter-block
 // quadruple gets its two first-pass butterflies, then its two second-pass ones, which read nothing else.
+template <bool Backward>
 void run_pass_pair_sse2(std::size_t n, double* d, const double* tw, std::size_t kmax) {
   const double* w1 = tw + 2 * kmax;
   const double* w2 = tw + 4 * kmax;
@@ -152,11 +190,11 @@ void run_pass_pair_sse2(std::size_t n, double* d, const double* tw, std::size_t 
       __m128d x1 = _mm_loadu_pd(e + q);
       __m128d x2 = _mm_loadu_pd(e + 2 * q);
       __m128d x3 = _mm_loadu_pd(e + 3 * q);
-      const __m128d wa = _mm_loadu_pd(w1 + 2 * k);
+      const __m128d wa = load_twiddle_sse2<Backward>(w1 + 2 * k);
       butterfly_sse2(x0, x1, wa);
       butterfly_sse2(x2, x3, wa);
-      butterfly_sse2(x0, x2, _mm_loadu_pd(w2 + 2 * k));
-      butterfly_sse2(x1, x3, _mm_loadu_pd(w2 + q + 2 * k));
+      butterfly_sse2(x0, x2, load_twiddle_sse2<Backward>(w2 + 2 * k));
+      butterfly_sse2(x1, x3, load_twiddle_sse2<Backward>(w2 + q + 2 * k));
       _mm_storeu_pd(e, x0);
       _mm_storeu_pd(e + q, x1);
       _mm_storeu_pd(e + 2 * q, x2);
@@ -166,6 +204,7 @@ void run_pass_pair_sse2(std::size_t n, double* d, const double* tw, std::size_t 
 }
 
 // Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+template <bool Backward>
 void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
   std::size_t kmax = 1;
   while (kmax < n) {
@@ -173,10 +212,10 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
       run_pass_untabled(n, d, kmax, ind);
       kmax *= 2;
     } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
-      run_pass_pair_sse2(n, d, tw, kmax);
+      run_pass_pair_sse2<Backward>(n, d, tw, kmax);
       kmax *= 4;
     } else {
-      run_pass_sse2(n, d, tw, kmax);
+      run_pass_sse2<Backward>(n, d, tw, kmax);
       kmax *= 2;
     }
   }
@@ -193,17 +232,27 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
   x = _mm256_add_pd(x, temp);
 }
 
+// Loads the two tabulated twiddles at w for the direction: (re, 0 − im) backward.
+template <bool Backward>
+[[gnu::target("avx")]] inline __m256d load_twiddles_avx(const double* w) {
+  const __m256d t = _mm256_loadu_pd(w);
+  if (!Backward) return t;
+  return _mm256_blend_pd(t, _mm256_sub_pd(_mm256_setzero_pd(), t), 0xA);
+}
+
 // Runs the passes of half-spans 1 and 2 (n >= 4) in one sweep, four elements at a time.
+template <bool Backward>
 [[gnu::target("avx")]] void run_first_passes_avx(std::size_t n, double* d, const double* tw) {
-  const __m256d w1 = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(tw + 2));
-  const __m256d w2 = _mm256_loadu_pd(tw + 4);
+  const __m256d w1 = load_twiddles_avx<Backward>(tw + 2);
+  const __m256d w1_both = _mm256_permute2f128_pd(w1, w1, 0x00);
+  const __m256d w2 = load_twiddles_avx<Backward>(tw + 4);
   for (std::size_t b = 0; b < n; b += 4) {
     double* e = d + 2 * b;
     const __m256d x = _mm256_loadu_pd(e);
     const __m256d y = _mm256_loadu_pd(e + 4);
     __m256d even = _mm256_permute2f128_pd(x, y, 0x20);
     __m256d odd = _mm256_permute2f128_pd(x, y, 0x31);
-    butterfly_avx(even, odd, w1);
+    butterfly_avx(even, odd, w1_both);
     __m256d lo = _mm256_permute2f128_pd(even, odd, 0x20);
     __m256d hi = _mm256_permute2f128_pd(even, odd, 0x31);
     butterfly_avx(lo, hi, w2);
@@ -213,6 +262,7 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
 }
 
 // Runs the pass of half-span kmax (kmax >= 2) over d[0..2n) with the tabulated twiddles tw.
+template <bool Backward>
 [[gnu::target("avx")]] void run_pass_avx(std::size_t n, double* d, const double* tw, std::size_t kmax) {
   const double* w = tw + 2 * kmax;
   for (std::size_t b = 0; b < n; b += 2 * kmax) {
@@ -221,7 +271,7 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
     for (std::size_t k = 0; k < kmax; k += 2) {
       __m256d x = _mm256_loadu_pd(lo + 2 * k);
       __m256d y = _mm256_loadu_pd(hi + 2 * k);
-      butterfly_avx(x, y, _mm256_loadu_pd(w + 2 * k));
+      butterfly_avx(x, y, load_twiddles_avx<Backward>(w + 2 * k));
       _mm256_storeu_pd(lo + 2 * k, x);
       _mm256_storeu_pd(hi + 2 * k, y);
     }
@@ -229,6 +279,7 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
 }
 
 // Runs the passes of half-spans kmax and 2·kmax (kmax >= 2, 4·kmax <= n) in one sweep.
+template <bool Backward>
 [[gnu::target("avx")]] void run_pass_pair_avx(std::size_t n, double* d, const double* tw, std::size_t kmax) {
   const double* w1 = tw + 2 * kmax;
   const double* w2 = tw + 4 * kmax;
@@ -241,11 +292,11 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
       __m256d x1 = _mm256_loadu_pd(e + q);
       __m256d x2 = _mm256_loadu_pd(e + 2 * q);
       __m256d x3 = _mm256_loadu_pd(e + 3 * q);
-      const __m256d wa = _mm256_loadu_pd(w1 + 2 * k);
+      const __m256d wa = load_twiddles_avx<Backward>(w1 + 2 * k);
       butterfly_avx(x0, x1, wa);
       butterfly_avx(x2, x3, wa);
-      butterfly_avx(x0, x2, _mm256_loadu_pd(w2 + 2 * k));
-      butterfly_avx(x1, x3, _mm256_loadu_pd(w2 + q + 2 * k));
+      butterfly_avx(x0, x2, load_twiddles_avx<Backward>(w2 + 2 * k));
+      butterfly_avx(x1, x3, load_twiddles_avx<Backward>(w2 + q + 2 * k));
       _mm256_storeu_pd(e, x0);
       _mm256_storeu_pd(e + q, x1);
       _mm256_storeu_pd(e + 2 * q, x2);
@@ -255,22 +306,23 @@ void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
 }
 
 // Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+template <bool Backward>
 [[gnu::target("avx")]] void run_passes_avx(std::size_t n, double* d, const double* tw, int ind) {
   if (n < 4) {
-    run_pass_portable(n, d, tw, 1);
+    run_pass_portable<Backward>(n, d, tw, 1);
     return;
   }
-  run_first_passes_avx(n, d, tw);
+  run_first_passes_avx<Backward>(n, d, tw);
   std::size_t kmax = 4;
   while (kmax < n) {
     if (kmax > table_kmax) {
       run_pass_untabled(n, d, kmax, ind);
       kmax *= 2;
     } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
-      run_pass_pair_avx(n, d, tw, kmax);
+      run_pass_pair_avx<Backward>(n, d, tw, kmax);
       kmax *= 4;
     } else {
-      run_pass_avx(n, d, tw, kmax);
+      run_pass_avx<Backward>(n, d, tw, kmax);
       kmax *= 2;
     }
   }
@@ -372,18 +424,19 @@ void check_call(int n, const Complex* a, int mom, int ind) {
 void run_passes(FftKernel kernel, std::size_t n, Complex* a, int ind) {
   // std::complex<double> is laid out as two doubles, real part first, and may be read as such.
   double* d = reinterpret_cast<double*>(a);
-  const double* tw = twiddle_table(ind);
+  const double* tw = twiddle_table(std::min(n / 2, table_kmax));
+  const bool backward = ind > 0;
   switch (kernel) {
 #ifdef WAVPROC_FFT_X86
     case FftKernel::avx:
-      run_passes_avx(n, d, tw, ind);
+      backward ? run_passes_avx<true>(n, d, tw, ind) : run_passes_avx<false>(n, d, tw, ind);
       return;
     case FftKernel::sse2:
-      run_passes_sse2(n, d, tw, ind);
+      backward ? run_passes_sse2<true>(n, d, tw, ind) : run_passes_sse2<false>(n, d, tw, ind);
       return;
 #endif
     default:
-      run_passes_portable(n, d, tw, ind);
+      backward ? run_passes_portable<true>(n, d, tw, ind) : run_passes_portable<false>(n, d, tw, ind);
       return;
   }
 }

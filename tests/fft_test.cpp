@@ -196,6 +196,22 @@ TEST(WvfastTwiddles, SmallerPassAnglesAreLargestPassAnglesAtAStride) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// The backward pass reads the forward table conjugated: its twiddle is (re, 0 − im) of the forward
+// one at every angle, the angle 0 included, where 0 − (+0) keeps the +0 that exp gives.
+TEST(WvfastTwiddles, BackwardTwiddleIsTheForwardOneConjugated) {
+  int mismatches = 0;
+  for (int kmax = 1; kmax <= table_kmax; kmax *= 2) {
+    for (int k = 1; k <= kmax; ++k) {
+      const Complex forward = std::exp(Complex(0.0, angle(k, kmax, -1)));
+      const Complex backward = std::exp(Complex(0.0, angle(k, kmax, 1)));
+      if (bits(backward.real()) != bits(forward.real()) || bits(backward.imag()) != bits(0.0 - forward.imag())) {
+        ++mismatches;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 // Every kernel, every length 1..32768, both directions: the same bits as the plain algorithm.
 TEST(WvfastBits, EveryKernelMatchesThePlainAlgorithm) {
   const std::vector<FftKernel> kernels = available_kernels();
@@ -208,6 +224,18 @@ TEST(WvfastBits, EveryKernelMatchesThePlainAlgorithm) {
               << kernel_name(kernel) << ", n = " << n << ", " << input.name << ", ind = " << ind;
         }
       }
+    }
+  }
+}
+
+// The twiddle table is filled up to the longest length asked for so far: a long transform first,
+// then shorter ones and the other direction, read the levels it filled on the way.
+TEST(WvfastBits, ShortLengthsAfterALongOneMatchThePlainAlgorithm) {
+  for (std::size_t n : {std::size_t{32768}, std::size_t{8}, std::size_t{1024}, std::size_t{2}, std::size_t{16384}}) {
+    const std::vector<Complex> x = random_values(n, 500 + n);
+    for (int ind : {1, -1}) {
+      EXPECT_TRUE(SameBits(transformed(detail::fft_kernel_chosen(), x, ind), plain_transformed(x, ind)))
+          << "n = " << n << ", ind = " << ind;
     }
   }
 }

@@ -26,6 +26,8 @@ constexpr std::uint64_t kPow10[20] = {
     1000000000000000ULL,    10000000000000000ULL,    100000000000000000ULL,
     1000000000000000000ULL, 10000000000000000000ULL};
 
+constexpr std::uint64_t kPow5[5] = {1, 5, 25, 125, 625};
+
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> t{};
   for (int i = 0; i < 100; ++i) {
@@ -40,9 +42,25 @@ constexpr int kMaxFixedDigits = 96;
 
 // The number of decimal digits of n (1 for 0).
 int count_digits(std::uint64_t n) {
-  int count = 1;
-  while (count < 20 && n >= kPow10[count]) ++count;
-  return count;
+  // bit_width·1233/4096 is floor(log10 2^bit_width), which is the digit count less one or two.
+  const std::uint64_t m = n | 1;
+  const int guess = (std::bit_width(m) * 1233) >> 12;
+  return guess + (m >= kPow10[guess] ? 1 : 0);
+}
+
+// Writes the count lowest digits of n right to left, ending just before p, two at a time, and
+// leaves in n what is above them; returns where the digits begin.
+char* write_digits_backward(char* p, std::uint64_t& n, int count) {
+  for (; count >= 2; count -= 2) {
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[static_cast<std::size_t>(2 * (n % 100))], 2);
+    n /= 100;
+  }
+  if (count > 0) {
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  return p;
 }
 
 // Writes n as exactly count digits, zero-padded on the left, into out; n < 10^count.
@@ -54,6 +72,24 @@ void write_digits(char* out, std::uint64_t n, int count) {
     n /= 100;
   }
   if (p > out) *--p = static_cast<char>('0' + n);
+}
+
+// Fills count characters of out with blanks, in a few overlapping word stores for the short runs
+// that fields have in front of their digits.
+void fill_blanks(char* out, std::size_t count) {
+  static constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  if (count >= 8) {
+    for (std::size_t i = 0; i + 8 <= count; i += 8) std::memcpy(out + i, kBlanks, 8);
+    std::memcpy(out + count - 8, kBlanks, 8);
+  } else if (count >= 4) {
+    std::memcpy(out, kBlanks, 4);
+    std::memcpy(out + count - 4, kBlanks, 4);
+  } else if (count >= 2) {
+    std::memcpy(out, kBlanks, 2);
+    std::memcpy(out + count - 2, kBlanks, 2);
+  } else if (count == 1) {
+    *out = ' ';
+  }
 }
 
 // Fills w characters of out with asterisks: the value does not fit its field.
@@ -132,6 +168,26 @@ bool round_scaled(double a, int d, std::uint64_t& n) {
   return true;
 }
 
+// The rounding of round_scaled for d <= 4 in 64-bit arithmetic: with a = m·2^e, a·10^d is
+// (m·5^d)/2^s for s = -e - d, and m·5^d stays below 2^64. Serves zero and the magnitudes from
+// 2^(-11-d) to 2^(52-d) (s from 1 to 63); false (n untouched) for the others.
+bool round_scaled_short(double a, int d, std::uint64_t& n) {
+  if (d > 4) return false;
+  const Binary b = decompose(a);
+  if (b.m == 0) {
+    n = 0;
+    return true;
+  }
+  const int s = -b.e - d;
+  if (s < 1 || s > 63) return false;
+  const std::uint64_t num = b.m * kPow5[d];
+  const std::uint64_t floor = num >> s;
+  const std::uint64_t rest = num & ((std::uint64_t{1} << s) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (s - 1);
+  n = floor + ((rest > half || (rest == half && (floor & 1) != 0)) ? 1 : 0);
+  return true;
+}
+
 // Sets n to the d significant digits of a > 0 rounded half-even (10^(d-1) <= n < 10^d) and k so
 // that a is about 0.n·10^k, for d <= 17 and magnitudes from about 10^(d-20) to 2^53; false outside.
 bool round_significant(double a, int d, std::uint64_t& n, int& k) {
@@ -174,15 +230,10 @@ bool round_significant(double a, int d, std::uint64_t& n, int& k) {
 }
 
 // Writes the digits of a >= 0 rounded to d places after the point, without the point, into digits
-// (kMaxFixedDigits long): at least d + 1 of them, "0" standing for an empty integer part. Returns
-// their count, or 0 for a magnitude whose integer part alone is wider than any field.
+// (kMaxFixedDigits long), for the magnitudes that the integer roundings do not serve: at least
+// d + 1 of them, "0" standing for an empty integer part. Returns their count, or 0 for a magnitude
+// whose integer part alone is wider than any field.
 int fixed_digits(double a, int d, char* digits) {
-  std::uint64_t n = 0;
-  if (round_scaled(a, d, n)) {
-    const int count = std::max(count_digits(n), d + 1);
-    write_digits(digits, n, count);
-    return count;
-  }
   if (a >= 1e41) return 0;
   char text[kMaxFixedDigits + 8];
   const auto [end, ec] = std::to_chars(text, text + sizeof text, a, std::chars_format::fixed, d);
@@ -194,8 +245,8 @@ int fixed_digits(double a, int d, char* digits) {
   return count;
 }
 
-// Writes the d significant digits of a > 0 rounded half-even into digits and returns k, the
-// exponent that makes a about 0.D1...Dd·10^k.
+// Writes the d significant digits of a > 0 rounded half-even into digits (exactly d characters)
+// and returns k, the exponent that makes a about 0.D1...Dd·10^k.
 int exp_digits(double a, int d, char* digits) {
   std::uint64_t n = 0;
   int k = 0;
@@ -220,13 +271,39 @@ int exp_digits(double a, int d, char* digits) {
   return (negative ? -magnitude : magnitude) + 1;
 }
 
-}  // namespace
+// The field Fw.d of n·10^-d, n being |v|·10^d already rounded: right to left, no buffer between.
+void write_fixed_scaled(char* out, std::uint64_t n, bool negative, int w, int d) {
+  // "0" stands for an empty integer part; a value that rounds to all zeros carries no sign.
+  const int count = std::max(count_digits(n), d + 1);
+  const bool minus = negative && n != 0;
+  int len = (minus ? 1 : 0) + count + 1;
+  bool zero_before_point = true;
+  if (len > w) {
+    // One character too many is absorbed by the "0" of an empty integer part, and only by that.
+    if (len != w + 1 || n >= kPow10[d]) {
+      write_stars(out, w);
+      return;
+    }
+    zero_before_point = false;
+    --len;
+  }
+  char* p = write_digits_backward(out + w, n, d);
+  *--p = '.';
+  if (zero_before_point) p = write_digits_backward(p, n, count - d);
+  if (minus) *--p = '-';
+  fill_blanks(out, static_cast<std::size_t>(p - out));
+}
 
-// The field Fw.d of v, exactly w characters.
-void write_fixed_field(char* out, double v, int w, int d) {
-  assert(w >= 1 && w <= 40 && d >= 0 && d < w);
+// The field Fw.d of any v: non-finite values, then the 128-bit rounding, then std::to_chars for
+// the magnitudes beyond it. Kept out of line, so that the common path stays short.
+[[gnu::noinline]] void write_fixed_general(char* out, double v, int w, int d) {
   if (!std::isfinite(v)) {
     write_aligned(out, w, non_finite_text(v));
+    return;
+  }
+  std::uint64_t n = 0;
+  if (round_scaled(std::fabs(v), d, n)) {
+    write_fixed_scaled(out, n, std::signbit(v), w, d);
     return;
   }
   char digits[kMaxFixedDigits];
@@ -261,6 +338,30 @@ void write_fixed_field(char* out, double v, int w, int d) {
   std::memcpy(p, digits + count - d, static_cast<std::size_t>(d));
 }
 
+}  // namespace
+
+// The field Fw.d of v, exactly w characters.
+void write_fixed_field(char* out, double v, int w, int d) {
+  assert(w >= 1 && w <= 40 && d >= 0 && d < w);
+  // Zero of either sign, a whole column of the output file (component 3): "0.", d zeros, no sign.
+  if (v == 0.0 && w >= d + 2) {
+    char* p = out + (w - d - 2);
+    fill_blanks(out, static_cast<std::size_t>(p - out));
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = 0; i < d; ++i) p[i] = '0';
+    return;
+  }
+  // The 64-bit rounding serves the magnitudes of samples, times and frequencies (and refuses
+  // non-finite values); everything else takes the general path.
+  std::uint64_t n = 0;
+  if (round_scaled_short(std::fabs(v), d, n)) {
+    write_fixed_scaled(out, n, std::signbit(v), w, d);
+    return;
+  }
+  write_fixed_general(out, v, w, d);
+}
+
 // The field Ew.d of v, exactly w characters.
 void write_exp_field(char* out, double v, int w, int d) {
   assert(w >= 1 && w <= 40 && d >= 1 && d < w);
@@ -274,24 +375,22 @@ void write_exp_field(char* out, double v, int w, int d) {
     write_stars(out, w);
     return;
   }
-  char digits[40];
-  int k = 0;
-  if (v == 0) {
-    std::memset(digits, '0', static_cast<std::size_t>(d));
-  } else {
-    k = exp_digits(std::fabs(v), d, digits);
-  }
-  assert(k >= -999 && k <= 999);
   // A field wider than it needs shows a "0" before the point; the rest of the room is blanks.
   const bool zero = w > need;
   const int blanks = w - need - (zero ? 1 : 0);
   char* p = out;
-  std::memset(p, ' ', static_cast<std::size_t>(blanks));
+  fill_blanks(p, static_cast<std::size_t>(blanks));
   p += blanks;
   if (minus) *p++ = '-';
   if (zero) *p++ = '0';
   *p++ = '.';
-  std::memcpy(p, digits, static_cast<std::size_t>(d));
+  int k = 0;
+  if (v == 0) {
+    std::memset(p, '0', static_cast<std::size_t>(d));
+  } else {
+    k = exp_digits(std::fabs(v), d, p);
+  }
+  assert(k >= -999 && k <= 999);
   p += d;
   const int magnitude = k < 0 ? -k : k;
   const char sign = k < 0 ? '-' : '+';

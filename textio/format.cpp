@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "textio/textio.h"
@@ -102,17 +103,123 @@ Format::Format(std::string_view text) : text_(text) {
     }
   }
   if (depth != 0) malformed(text);
+  // Every field, text and move taken as often as its groups repeat it, each / one line end, and
+  // the line end of the last record.
+  std::size_t repeat[5] = {1};
+  int level = 0;
+  longest_ = 1;
+  for (int k = 0; k < count_; ++k) {
+    const Op& op = ops_[k];
+    switch (op.kind) {
+      case Op::Kind::group:
+        repeat[level + 1] = repeat[level] * static_cast<std::size_t>(op.w);
+        ++level;
+        break;
+      case Op::Kind::end_group:
+        --level;
+        break;
+      case Op::Kind::literal:
+        longest_ += repeat[level] * op.lit.size();
+        break;
+      case Op::Kind::slash:
+        longest_ += repeat[level];
+        break;
+      default:
+        longest_ += repeat[level] * static_cast<std::size_t>(op.w);
+        break;
+    }
+  }
+  if (!unroll(0, count_)) step_count_ = 0;
 }
 
-void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items) {
-  detail::begin_statement(false, fmt.text());
-  detail::prepare_output(unit);
-  std::string& rec = detail::record();
-  rec.clear();
+bool Format::unroll(int from, int to) {
+  for (int k = from; k < to; ++k) {
+    const Op& op = ops_[k];
+    switch (op.kind) {
+      case Op::Kind::group:
+        for (int r = 0; r < op.w; ++r) {
+          if (!unroll(k + 1, op.other)) return false;
+        }
+        k = op.other;
+        break;
+      case Op::Kind::literal:
+        // A text after a text would need a step of its own: such a format is walked op by op.
+        if (step_count_ > 0 && steps_[step_count_ - 1].kind == Op::Kind::literal) return false;
+        if (step_count_ == kMaxSteps) return false;
+        steps_[step_count_++].lit = op.lit;
+        break;
+      case Op::Kind::fixed:
+      case Op::Kind::exp:
+        // A field completes the step its text opened, or makes a step without text.
+        if (step_count_ == 0 || steps_[step_count_ - 1].kind != Op::Kind::literal) {
+          if (step_count_ == kMaxSteps) return false;
+          ++step_count_;
+        }
+        steps_[step_count_ - 1].kind = op.kind;
+        steps_[step_count_ - 1].w = op.w;
+        steps_[step_count_ - 1].d = op.d;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Formats up to this many bytes a statement are laid down straight in the unit's block.
+constexpr std::size_t kDirect = 1024;
+
+// The records of a statement assembled in the shared record buffer and committed one by one.
+class RecordSink {
+ public:
+  explicit RecordSink(int unit) : unit_(unit), rec_(detail::record()) { rec_.clear(); }
+  // Room for n bytes at position pos of the record, the positions before it blank-filled.
+  char* reserve_at(std::size_t pos, std::size_t n) {
+    if (rec_.size() < pos) rec_.append(pos - rec_.size(), ' ');
+    rec_.resize(pos + n);
+    return rec_.data() + pos;
+  }
+  // Ends the record with its line end and begins an empty one.
+  void end_record() {
+    detail::commit_record(unit_, rec_);
+    rec_.clear();
+  }
+
+ private:
+  int unit_;
+  std::string& rec_;
+};
+
+// The records of a statement written straight after the unit's buffered ones; the block has room
+// for the whole statement. Each record counts as buffered only once its line end is in place, in
+// one store of `used`, so a signal handler that writes the block never sees half a record.
+class BlockSink {
+ public:
+  explicit BlockSink(detail::Unit& u) : u_(u), rec_(u.block + u.used) { u.last_write = true; }
+  char* reserve_at(std::size_t pos, std::size_t n) {
+    if (len_ < pos) std::memset(rec_ + len_, ' ', pos - len_);
+    len_ = pos + n;
+    return rec_ + pos;
+  }
+  void end_record() {
+    rec_[len_] = '\n';
+    rec_ += len_ + 1;
+    len_ = 0;
+    u_.used = static_cast<std::size_t>(rec_ - u_.block);
+  }
+
+ private:
+  detail::Unit& u_;
+  char* rec_;
+  std::size_t len_ = 0;
+};
+
+// Walks fmt with items, writing fields and texts through sink: the records of one statement.
+template <class Sink>
+void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
   std::size_t pos = 0;  // where the next field goes; a move of nX lies beyond the record's end
-  auto pad_to_pos = [&] {
-    if (rec.size() < pos) rec.append(pos - rec.size(), ' ');
-  };
   const double* item = items.begin();
   const double* const items_end = items.end();
   std::span<const Format::Op> ops = fmt.ops();
@@ -122,31 +229,24 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
     const Format::Op& op = ops[i];
     switch (op.kind) {
       case Format::Op::Kind::fixed:
-      case Format::Op::Kind::exp: {
         if (item == items_end) goto done;
-        pad_to_pos();
-        std::size_t at = rec.size();
-        rec.resize(at + static_cast<std::size_t>(op.w));
-        if (op.kind == Format::Op::Kind::fixed) {
-          write_fixed_field(rec.data() + at, *item, op.w, op.d);
-        } else {
-          write_exp_field(rec.data() + at, *item, op.w, op.d);
-        }
-        ++item;
-        pos = rec.size();
+        write_fixed_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
+        pos += static_cast<std::size_t>(op.w);
         break;
-      }
+      case Format::Op::Kind::exp:
+        if (item == items_end) goto done;
+        write_exp_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
+        pos += static_cast<std::size_t>(op.w);
+        break;
       case Format::Op::Kind::literal:
-        pad_to_pos();
-        rec.append(op.lit);
-        pos = rec.size();
+        std::memcpy(sink.reserve_at(pos, op.lit.size()), op.lit.data(), op.lit.size());
+        pos += op.lit.size();
         break;
       case Format::Op::Kind::skip:
         pos += static_cast<std::size_t>(op.w);
         break;
       case Format::Op::Kind::slash:
-        detail::commit_record(unit, rec);
-        rec.clear();
+        sink.end_record();
         pos = 0;
         break;
       case Format::Op::Kind::group:
@@ -168,7 +268,55 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
   // Every format of the program has more fields than the items it is given.
   assert(item == items_end);
 done:
-  detail::commit_record(unit, rec);
+  sink.end_record();
+}
+
+// Writes the one record of an unrolled format with items straight after the unit's buffered
+// records (the block has room for it), and counts it as buffered in one store of `used`.
+void write_steps(detail::Unit& u, std::span<const Format::Step> steps, std::initializer_list<double> items) {
+  u.last_write = true;
+  char* p = u.block + u.used;
+  const double* item = items.begin();
+  for (const Format::Step& step : steps) {
+    if (step.lit.size() == 1) {
+      *p++ = step.lit[0];
+    } else if (!step.lit.empty()) {
+      std::memcpy(p, step.lit.data(), step.lit.size());
+      p += step.lit.size();
+    }
+    if (step.kind == Format::Op::Kind::literal) continue;
+    if (item == items.end()) break;
+    if (step.kind == Format::Op::Kind::fixed) {
+      write_fixed_field(p, *item++, step.w, step.d);
+    } else {
+      write_exp_field(p, *item++, step.w, step.d);
+    }
+    p += step.w;
+  }
+  *p++ = '\n';
+  u.used = static_cast<std::size_t>(p - u.block);
+}
+
+}  // namespace
+
+void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items) {
+  detail::begin_statement(false, fmt.text());
+  detail::prepare_output(unit);
+  detail::Unit& u = detail::units[unit];
+  if (fmt.longest() <= kDirect && !u.failed) {
+    if (u.used + fmt.longest() > detail::kOutBlock) {
+      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+    }
+    if (!fmt.steps().empty()) {
+      write_steps(u, fmt.steps(), items);
+    } else {
+      BlockSink sink(u);
+      write_records(fmt, items, sink);
+    }
+  } else {
+    RecordSink sink(unit);
+    write_records(fmt, items, sink);
+  }
   detail::end_formatted();
 }
 

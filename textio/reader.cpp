@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -440,9 +441,57 @@ Reason store(const Slot& s, const Value& v, const TextValue& text) {
   return Reason::none;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads a plain decimal ([sign] digits [. digits], at most 19 digits) from [p, e) that a value end
+// follows inside those bytes, and whose digits form an integer m <= 2^53 with at most 22 of them
+// after the point. Then m and 10^places are exact doubles and one division rounds m/10^places
+// correctly, the same double as the full conversion. Sets x and returns where the number stops;
+// null for any other text, which the full scan then reads.
+const char* scan_plain_decimal(const char* p, const char* e, double& x) {
+  bool negative = false;
+  if (p < e && (*p == '-' || *p == '+')) {
+    negative = *p == '-';
+    ++p;
+  }
+  std::uint64_t m = 0;
+  const char* q = p;
+  for (; q < e && is_digit(static_cast<unsigned char>(*q)); ++q) m = m * 10 + static_cast<std::uint64_t>(*q - '0');
+  const std::ptrdiff_t integers = q - p;
+  std::ptrdiff_t places = 0;
+  if (q < e && *q == '.') {
+    const char* f = ++q;
+    for (; q < e && is_digit(static_cast<unsigned char>(*q)); ++q) m = m * 10 + static_cast<std::uint64_t>(*q - '0');
+    places = q - f;
+  }
+  const std::ptrdiff_t digits = integers + places;
+  if (digits == 0 || digits > 19 || q == e || !ends_value(static_cast<unsigned char>(*q))) return nullptr;
+  if (m > (std::uint64_t{1} << 53) || places > 22) return nullptr;
+  // A number whose digits are all zeros is +0, whatever its sign.
+  if (m == 0) {
+    x = 0.0;
+    return q;
+  }
+  const double v = static_cast<double>(m) / kExactPow10[places];
+  x = negative ? -v : v;
+  return q;
+}
+
 // Reads the value of a numeric slot at the cursor into v. A number that ends inside the block is
 // read straight from it; one that may run past the block's end is read again byte by byte.
 Reason read_numeric(Cursor& cur, bool integer, Value& v) {
+  if (!integer) {
+    double x = 0.0;
+    if (const char* stop = scan_plain_decimal(cur.pos(), cur.limit(), x)) {
+      cur.jump(stop);
+      v.copies = 1;
+      v.kind = Value::Kind::number;
+      v.number = x;
+      return Reason::none;
+    }
+  }
   NumericValue nv;
   BlockRun run{cur.pos(), cur.limit()};
   Reason r = scan_numeric(run, integer, nv);
@@ -458,6 +507,42 @@ Reason read_numeric(Cursor& cur, bool integer, Value& v) {
   v.kind = nv.null ? Value::Kind::null : Value::Kind::number;
   if (!nv.null) v.number = to_double(nv.number);
   return Reason::none;
+}
+
+// Reads a whole row of real slots from the block at the cursor when it is written the plain way:
+// on one line, each value a plain decimal, separated by blanks or one comma, the line end (after
+// anything past the last value) inside the block. Fills the slots, takes the row with its line
+// end and returns true; otherwise changes nothing and returns false, for the full read to take it.
+bool read_plain_row(Cursor& cur, std::span<const Slot> slots) {
+  constexpr std::size_t kMaxSlots = 8;
+  if (slots.size() > kMaxSlots) return false;
+  double values[kMaxSlots];
+  const char* p = cur.pos();
+  const char* const e = cur.limit();
+  const auto skip_blanks = [&] {
+    while (p < e && is_blank(static_cast<unsigned char>(*p))) ++p;
+  };
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (slots[i].kind != Slot::Kind::real) return false;
+    skip_blanks();
+    if (i > 0 && p < e && *p == ',') {
+      ++p;
+      skip_blanks();
+    }
+    // A line end, a null value, a slash or the block's end before a value: the full read.
+    if (p == e || *p == '\n' || *p == ',' || *p == '/') return false;
+    p = scan_plain_decimal(p, e, values[i]);
+    if (p == nullptr) return false;
+  }
+  skip_blanks();
+  if (p == e) return false;
+  if (*p != '\n') {
+    p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
+    if (p == nullptr) return false;
+  }
+  cur.jump(p + 1);
+  for (std::size_t i = 0; i < slots.size(); ++i) *static_cast<double*>(slots[i].target) = values[i];
+  return true;
 }
 
 // Reads the value of a text slot at the cursor into v and text; Reason::list_eof when a quoted
@@ -507,6 +592,12 @@ ReadOutcome read_list(InBuffer& in, bool& at_end, std::span<const Slot> slots, b
     return cur.failed() ? fail(Reason::read_failed, cur) : ReadOutcome{};
   }
   if (at_end) return {eof_branch ? Reason::end_branch : Reason::start_eof};
+
+  // Nearly every row of a record is written the plain way, and is read straight from the block.
+  {
+    Cursor cur(in, at_end);
+    if (read_plain_row(cur, slots)) return {};
+  }
 
   TextValue text;
   std::size_t longest = 0;

@@ -133,12 +133,33 @@ class Format {
     std::string_view lit;
   };
   std::span<const Op> ops() const { return {ops_, static_cast<std::size_t>(count_)}; }
+  // The most bytes one output statement through this format can write, line ends included.
+  std::size_t longest() const { return longest_; }
+
+  // One step of a one-record format, its groups unrolled: the quoted text, then the field (kind
+  // fixed or exp), or the text alone (kind literal) at the end.
+  struct Step {
+    std::string_view lit;
+    Op::Kind kind = Op::Kind::literal;
+    int w = 0;
+    int d = 0;
+  };
+  // The steps of a format made only of fields and quoted texts, at most one text before each
+  // field, unrolling to at most kMaxSteps steps; empty for any other format.
+  std::span<const Step> steps() const { return {steps_, static_cast<std::size_t>(step_count_)}; }
 
  private:
   static constexpr int kMaxOps = 24;
+  static constexpr int kMaxSteps = 16;
+  // Appends the unrolled steps of ops [from, to) to steps_; false when the format has no steps.
+  bool unroll(int from, int to);
+
   std::string_view text_;
   Op ops_[kMaxOps];
   int count_ = 0;
+  std::size_t longest_ = 0;
+  Step steps_[kMaxSteps];
+  int step_count_ = 0;
 };
 
 // A free-form output item: a text item at its full length, an integer or a double.

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# End-to-end speed of whole wavproc runs, side by side with the I/O floor of the same record.
+#
+# Usage: bench/e2e.sh BUILD_DIR [RUNS]
+#   BUILD_DIR  a build folder holding wavproc, bench/io_floor and bench/run_in (this script builds
+#              nothing: cmake --build BUILD_DIR --target wavproc io_floor run_in)
+#   RUNS       timed runs of each command after 5 warm-up runs (default 30)
+#
+# In a new temporary folder it writes a record of 32768 rows and one of 4000 rows (dt = 0.01 s,
+# five significant digits), then times with hyperfine, in one session:
+#   I/O floor    bench/io_floor reads the large record whole and writes two files of exactly the
+#                sizes that case (a) writes, in the same 64 KiB blocks, without parsing or formatting
+#   case (a)     the large record: no polarity change, no filter, no integration, no cut, skip 0
+#   case (b)     the large record: band-pass 0.1-0.2 to 20-25 Hz and one integration
+#   4000 rows    the small record, answered as case (a)
+# Every command starts through bench/run_in (chdir, standard input from a file, exec), so all four
+# carry the same start-up. It prints the medians, the ratios and each case's peak resident memory
+# (measured by run_in --peak-rss), and leaves the hyperfine exports (e2e.json, e2e.md) in the
+# temporary folder, whose name it prints.
+set -euo pipefail
+
+build=$(cd "${1:?usage: bench/e2e.sh BUILD_DIR [RUNS]}" && pwd)
+runs=${2:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+wavproc=$build/wavproc
+floor=$build/bench/io_floor
+run_in=$build/bench/run_in
+
+for program in "$wavproc" "$floor" "$run_in"; do
+  if [[ ! -x $program ]]; then
+    echo "e2e.sh: $program is missing; build the targets wavproc, io_floor and run_in first" >&2
+    exit 2
+  fi
+done
+if ! command -v hyperfine >/dev/null; then
+  echo "e2e.sh: hyperfine is not installed (Debian: apt-get install hyperfine)" >&2
+  exit 2
+fi
+
+work=$(mktemp -d)
+echo "inputs, outputs and exports in $work"
+python3 "$here/e2e/make_record.py" 32768 > "$work/large.txt"
+python3 "$here/e2e/make_record.py" 4000 > "$work/small.txt"
+
+# One folder per command: each run of a command replaces the files its previous run wrote.
+setup() {  # setup FOLDER RECORD ANSWERS
+  mkdir -p "$work/$1"
+  cp "$work/$2" "$work/$1/record.txt"
+  cp "$here/e2e/$3" "$work/$1/answers.txt"
+}
+setup a large.txt answers_a.txt
+setup b large.txt answers_b.txt
+setup small small.txt answers_a.txt
+mkdir -p "$work/floor"
+cp "$work/large.txt" "$work/floor/record.txt"
+
+# A first run of each case shows that it works, and gives the sizes the floor has to write.
+for case in a b small; do
+  "$run_in" "$work/$case" answers.txt "$wavproc" > /dev/null
+done
+amp_size=$(stat -c %s "$work/a/amp2.csv")
+wave_size=$(stat -c %s "$work/a/wave.csv")
+
+q() { printf "'%s'" "$1"; }
+hyperfine --shell=none --style basic --warmup 5 --runs "$runs" \
+  --export-json "$work/e2e.json" --export-markdown "$work/e2e.md" \
+  -n "I/O floor" "$(q "$run_in") $(q "$work/floor") /dev/null $(q "$floor") record.txt amp2.csv $amp_size wave.csv $wave_size" \
+  -n "case (a), 32768 rows" "$(q "$run_in") $(q "$work/a") answers.txt $(q "$wavproc")" \
+  -n "case (b), 32768 rows" "$(q "$run_in") $(q "$work/b") answers.txt $(q "$wavproc")" \
+  -n "4000 rows" "$(q "$run_in") $(q "$work/small") answers.txt $(q "$wavproc")"
+
+# Peak resident memory of one run of each case, from run_in as a small parent.
+peaks=()
+for case in a b small; do
+  peaks+=("$("$run_in" --peak-rss "$work/$case" answers.txt "$wavproc")")
+done
+
+python3 - "$work/e2e.json" "${peaks[@]}" <<'PYTHON'
+import json
+import sys
+
+results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+peaks = dict(zip(["case (a), 32768 rows", "case (b), 32768 rows", "4000 rows"], map(int, sys.argv[2:])))
+median = {name: r["median"] * 1e3 for name, r in results.items()}
+floor = median["I/O floor"]
+case_a = median["case (a), 32768 rows"]
+case_b = median["case (b), 32768 rows"]
+
+print()
+print("| command | median (ms) | min (ms) | peak RSS (KiB) |")
+print("|---|---:|---:|---:|")
+for name, r in results.items():
+    print(f"| {name} | {median[name]:.2f} | {r['min'] * 1e3:.2f} | {peaks.get(name, '-')} |")
+print()
+print(f"case (a) / I/O floor: {case_a / floor:.2f} (target: at most 2)")
+print(f"case (b) / case (a):  {case_b / case_a:.3f} (target: at most 1.10)")
+largest = max(peaks["case (a), 32768 rows"], peaks["case (b), 32768 rows"])
+print(f"peak RSS of the 32768-row runs: {largest / 1024:.2f} MiB (target: at most 8 MiB)")
+PYTHON

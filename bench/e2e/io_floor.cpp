@@ -1,0 +1,82 @@
+// The input/output floor of one run: reads a record file whole and writes two files of given sizes,
+// in the same 64 KiB blocks and with the same open-for-update-then-cut handling as wavproc's files,
+// but without parsing, transforming or formatting anything.
+// Usage: io_floor INPUT OUT1 SIZE1 OUT2 SIZE2
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 16;
+char block[kBlock];
+
+// Reports what failed on which file and ends with status 2.
+[[noreturn]] void fail(const char* what, const char* path) {
+  std::fprintf(stderr, "io_floor: %s %s: %s\n", what, path, std::strerror(errno));
+  _exit(2);
+}
+
+// Reads the file at path to its end, a block at a time; returns the bytes read.
+std::size_t read_whole(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fail("open", path);
+  std::size_t total = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, block, kBlock);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail("read", path);
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return total;
+}
+
+// Writes size bytes, the block's content over and over, to the file at path from its start, then cuts the file
+// there when it was longer: the file ends up exactly size bytes long.
+void write_sized(const char* path, std::size_t size) {
+  const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) fail("open", path);
+  for (std::size_t left = size; left > 0;) {
+    const std::size_t chunk = left < kBlock ? left : kBlock;
+    const ssize_t n = ::write(fd, block, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail("write", path);
+    left -= static_cast<std::size_t>(n);
+  }
+  struct stat st = {};
+  if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(size)) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) fail("truncate", path);
+  }
+  if (::close(fd) != 0) fail("close", path);
+}
+
+// The byte count written in text, or false when it is not a plain decimal number.
+bool parse_size(std::string_view text, std::size_t& size) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), size);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::size_t size1 = 0, size2 = 0;
+  if (argc != 6 || !parse_size(argv[3], size1) || !parse_size(argv[5], size2)) {
+    std::fputs("usage: io_floor INPUT OUT1 SIZE1 OUT2 SIZE2\n", stderr);
+    return 2;
+  }
+  // The block still holds the input's last bytes: any content will do, only the sizes matter.
+  read_whole(argv[1]);
+  write_sized(argv[2], size1);
+  write_sized(argv[4], size2);
+  return 0;
+}

@@ -1,0 +1,282 @@
+// The short cuts of the record layer against what they stand in for: plain rows read straight from
+// the block give the values and the row boundaries of the full free-form read (across block ends
+// too), formats unroll into steps and are written straight into a unit's block with the same text
+// as the record-by-record walk, and zero fields take their own exit.
+#include <unistd.h>
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "textio/textio.h"
+
+namespace wavproc {
+namespace {
+
+constexpr double kUnset = -7.25;  // what a slot holds before a row is read
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// The value of a decimal text by the library's own correctly rounded conversion: a leading '+'
+// dropped, D read as E, and all-zero digits as +0, as the free-form read defines them.
+double reference(std::string text) {
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  for (char& c : text) {
+    if (c == 'D' || c == 'd') c = 'E';
+  }
+  double v = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
+  return v == 0.0 ? 0.0 : v;
+}
+
+// A random plain decimal: an optional sign, 0 to 12 integer digits (leading zeros included), an
+// optional point and 0 to 12 fraction digits, at least one digit; now and then 20 digits or more,
+// beyond what the short cut takes.
+std::string plain_decimal(std::mt19937_64& rng) {
+  std::string t;
+  if (rng() % 3 == 0) t += (rng() % 2) ? '-' : '+';
+  const bool long_one = rng() % 20 == 0;
+  const auto whole = static_cast<int>(long_one ? 12 + rng() % 10 : rng() % 7);
+  const auto places = static_cast<int>(long_one ? 10 + rng() % 4 : rng() % 8);
+  for (int i = 0; i < whole; ++i) t += static_cast<char>('0' + rng() % 10);
+  if (places > 0 || whole == 0 || rng() % 2) t += '.';
+  for (int i = 0; i < places; ++i) t += static_cast<char>('0' + rng() % 10);
+  if (whole == 0 && places == 0) t += '5';
+  return t;
+}
+
+// One row of a record as written, and the three values a read of it must give.
+struct Row {
+  std::string text;
+  double want[3];
+};
+
+// Rows of every layout the row loop meets: plain ones with blanks, tabs or commas between values,
+// CR LF line ends, a fourth column or a comment; and forms the short cut leaves to the full read:
+// exponents, repeat counts, null values, a slash, a row spread over two lines, blank lines before.
+std::vector<Row> rows(std::uint64_t seed, std::size_t count) {
+  std::mt19937_64 rng(seed);
+  static const char* const kSeparators[] = {" ", "  ", "\t", ",", " , ", ", "};
+  std::vector<Row> out;
+  for (std::size_t r = 0; r < count; ++r) {
+    std::string t[3] = {plain_decimal(rng), plain_decimal(rng), plain_decimal(rng)};
+    Row row{{}, {reference(t[0]), reference(t[1]), reference(t[2])}};
+    switch (rng() % 12) {
+      case 0:  // exponents in the three ways a record may write them
+        t[1] += "E-3";
+        t[2] += "D+2";
+        row.want[1] = reference(t[1]);
+        row.want[2] = reference(t[2]);
+        break;
+      case 1:  // one value for all three slots
+        t[0] = "3*" + t[0];
+        t[1].clear();
+        t[2].clear();
+        row.want[1] = row.want[2] = row.want[0];
+        row.text = t[0] + "\n";
+        break;
+      case 2:  // a null value keeps the slot
+        row.text = t[0] + ",," + t[2] + "\n";
+        row.want[1] = kUnset;
+        break;
+      case 3:  // a slash ends the statement: the third slot keeps its value
+        row.text = t[0] + " " + t[1] + " /" + t[2] + "\n";
+        row.want[2] = kUnset;
+        break;
+      case 4:
+        row.text = t[0] + "\n" + t[1] + " " + t[2] + "\n";
+        break;
+      case 5:
+        row.text = "\n  \n" + t[0] + " " + t[1] + " " + t[2] + "\n";
+        break;
+      default:
+        break;
+    }
+    if (row.text.empty()) {
+      row.text = t[0];
+      for (int i = 1; i < 3; ++i) {
+        if (!t[i].empty()) row.text += kSeparators[rng() % 6] + t[i];
+      }
+      if (rng() % 4 == 0) row.text += (rng() % 2) ? " 99.5" : "  ! a comment, 1 2 3";
+      row.text += (rng() % 3 == 0) ? "\r\n" : "\n";
+    }
+    out.push_back(row);
+  }
+  return out;
+}
+
+// Reads rows with three double slots, as the row loop does, and checks every value to the bit
+// and that the input ends right after the last row.
+void expect_rows_read(InBuffer& in, const std::vector<Row>& want) {
+  bool at_end = false;
+  double v[3];
+  const Slot slots[] = {Slot::of(v[0]), Slot::of(v[1]), Slot::of(v[2])};
+  for (std::size_t r = 0; r < want.size(); ++r) {
+    v[0] = v[1] = v[2] = kUnset;
+    ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none) << "row " << r << ": " << want[r].text;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(bits(v[i]), bits(want[r].want[i])) << "row " << r << " value " << i << ": «" << want[r].text
+                                                   << "» gave " << v[i] << ", want " << want[r].want[i];
+    }
+  }
+  EXPECT_EQ(read_list(in, at_end, slots, true).reason, Reason::end_branch);
+}
+
+std::string joined(const std::vector<Row>& rs) {
+  std::string text;
+  for (const Row& r : rs) text += r.text;
+  return text;
+}
+
+TEST(PlainRows, GiveTheValuesAndRowsOfTheFullRead) {
+  const std::vector<Row> want = rows(1, 20000);
+  InBuffer in;
+  const std::string text = joined(want);
+  in.attach_text(text);
+  expect_rows_read(in, want);
+}
+
+// Through a file the rows cross the ends of the 64 KiB blocks, where the short cut must give way.
+TEST(PlainRows, AcrossBlockEndsOfAFile) {
+  for (std::uint64_t seed : {2u, 3u, 4u}) {
+    const std::vector<Row> want = rows(seed, 12000);
+    const std::string text = joined(want);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+    ASSERT_EQ(std::fflush(file), 0);
+    ASSERT_EQ(::lseek(fileno(file), 0, SEEK_SET), 0);
+    InBuffer in;
+    in.attach(fileno(file), nullptr);
+    expect_rows_read(in, want);
+    std::fclose(file);
+  }
+}
+
+// A last row without a line end is left to the full read, which takes it when only blanks follow.
+TEST(PlainRows, LastRowWithoutLineEnd) {
+  InBuffer in;
+  in.attach_text("1.5 2.5 3.5\n4.5 5.5 6.5  ");
+  bool at_end = false;
+  double v[3];
+  const Slot slots[] = {Slot::of(v[0]), Slot::of(v[1]), Slot::of(v[2])};
+  ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none);
+  ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none);
+  EXPECT_EQ(v[2], 6.5);
+  EXPECT_EQ(read_list(in, at_end, slots, true).reason, Reason::end_branch);
+}
+
+struct LongestCase {
+  const char* format;
+  std::size_t longest;  // line ends included
+  std::size_t steps;    // 0: walked op by op
+};
+
+TEST(FormatSteps, LongestStatementAndUnrolledSteps) {
+  const LongestCase cases[] = {
+      {"(F8.4,6(',',E12.4))", 1 + 8 + 6 * 13, 7},
+      {"(F6.3,4(',',F12.4))", 1 + 6 + 4 * 13, 5},
+      {"(1X,/,'Enter input file of waveform data')", 1 + 1 + 1 + 33, 0},
+      {"(/,1X,'Enter output file name of waveform (csv format file)')", 1 + 1 + 1 + 52, 0},
+      {"('a','b',F5.1)", 1 + 1 + 1 + 5, 0},  // a text right after a text has no step of its own
+      {"(2(2(F3.1,'x')))", 1 + 4 * 4, 5},     // nested groups; the last step is text alone
+      {"(F8.4,100(',',F12.4))", 1 + 8 + 100 * 13, 0},  // more steps than are unrolled
+  };
+  for (const LongestCase& c : cases) {
+    const Format f(c.format);
+    EXPECT_EQ(f.longest(), c.longest) << c.format;
+    EXPECT_EQ(f.steps().size(), c.steps) << c.format;
+  }
+}
+
+// Writes statements to a file on a unit and returns the file's text.
+class UnitFile : public ::testing::Test {
+ protected:
+  static constexpr int kUnit = 20;
+  void SetUp() override {
+    char pattern[] = "/tmp/wavproc_fast_XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    path_ = pattern;
+    open_unit(kUnit, path_, Status::unknown);
+  }
+  void TearDown() override { ::unlink(path_.c_str()); }
+  std::string text() {
+    close_unit(kUnit);
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string path_;
+};
+
+// The same text whichever way a statement is written: unrolled steps, the op walk in the block
+// (moves and record ends), the record buffer (a format longer than the block path takes).
+TEST_F(UnitFile, EveryWriteGivesTheWalkedText) {
+  write_formatted(kUnit, Format("(F6.3,4(',',F12.4))"), {0.01, -2.5, 1e-9, -0.0});
+  write_formatted(kUnit, Format("(F8.4,6(',',E12.4))"), {25.0, 0.02828, 0.0});
+  write_formatted(kUnit, Format("(F8.4,6(',',E12.4))"), {1000.0});
+  write_formatted(kUnit, Format("(F6.3,4(',',F12.4))"), {});
+  write_formatted(kUnit, Format("(2X,F5.1,3X,/,1X,'end',4X)"), {1.25});
+  write_formatted(kUnit, Format("(F8.4,100(',',F12.4))"), {1.0, 2.0, 3.0});
+  EXPECT_EQ(text(),
+            " 0.010,     -2.5000,      0.0000,      0.0000,\n"
+            " 25.0000,  0.2828E-01,  0.0000E+00,\n"
+            "********,\n"
+            "\n"
+            "    1.2\n"
+            " end\n"
+            "  1.0000,      2.0000,      3.0000,\n");
+}
+
+// Statements that fill the block: each goes out whole, in order, whatever block it starts in.
+TEST_F(UnitFile, RowsAcrossManyBlocks) {
+  const Format row("(F6.3,4(',',F12.4))");
+  std::string want;
+  char field[16];
+  for (int i = 0; i < 5000; ++i) {
+    const double t = i * 0.01, x = (i % 7 - 3) * 123.456789;
+    write_formatted(kUnit, row, {t, x, -x, 0.0});
+    write_fixed_field(field, t, 6, 3);
+    want.append(field, 6);
+    for (const double v : {x, -x, 0.0}) {
+      write_fixed_field(field, v, 12, 4);
+      want += ',';
+      want.append(field, 12);
+    }
+    want += ",\n";
+  }
+  EXPECT_EQ(text(), want);
+}
+
+struct ZeroCase {
+  double v;
+  int w, d;
+  const char* text;
+};
+
+TEST(FixedField, ZeroOfEitherSign) {
+  const ZeroCase cases[] = {
+      {0.0, 12, 4, "      0.0000"}, {-0.0, 12, 4, "      0.0000"}, {0.0, 6, 3, " 0.000"},
+      {-0.0, 2, 0, "0."},           {0.0, 1, 0, "."},              {-0.0, 5, 4, ".0000"},  // no room for the "0"
+      {-1e-300, 12, 4, "      0.0000"},                                                    // rounds to zero
+  };
+  for (const ZeroCase& c : cases) {
+    char out[48];
+    write_fixed_field(out, c.v, c.w, c.d);
+    EXPECT_EQ(std::string(out, static_cast<std::size_t>(c.w)), c.text) << c.v << " F" << c.w << "." << c.d;
+  }
+}
+
+}  // namespace
+}  // namespace wavproc
