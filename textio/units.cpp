@@ -21,13 +21,15 @@ namespace detail {
 Unit units[kUnits];
 std::string_view last_format;
 bool lately_reading = false;
+void (*end_of_run)(int status) = nullptr;
 
 namespace {
 
 constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 
-// Writes all of text to fd, retrying after interruptions; returns 0 or the errno.
-int write_all(int fd, const char* text, std::size_t len) {
+// Writes all of text to fd, retrying after interruptions, and adds what the stream took to
+// *written; returns 0 or the errno.
+int write_all(int fd, const char* text, std::size_t len, off_t* written) {
   while (len > 0) {
     ssize_t n = ::write(fd, text, len);
     if (n < 0) {
@@ -36,6 +38,7 @@ int write_all(int fd, const char* text, std::size_t len) {
     }
     text += n;
     len -= static_cast<std::size_t>(n);
+    *written += static_cast<off_t>(n);
   }
   return 0;
 }
@@ -134,13 +137,12 @@ void commit_record(int unit, std::string_view rec) {
   }
   if (len > kOutBlock) {
     SignalGuard guard;
-    int err = write_all(u.fd, rec.data(), rec.size());
-    if (err == 0) err = write_all(u.fd, "\n", 1);
+    int err = write_all(u.fd, rec.data(), rec.size(), &u.written);
+    if (err == 0) err = write_all(u.fd, "\n", 1, &u.written);
     if (err != 0) {
       u.failed = true;
       fatal(unit, Reason::write_failed, err);
     }
-    u.written += static_cast<off_t>(len);
     return;
   }
   std::memcpy(u.block + u.used, rec.data(), rec.size());
@@ -186,41 +188,10 @@ SignalGuard::SignalGuard() {
 
 SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
 
-int flush_unit(Unit& u) {
-  if (u.used == 0 || u.failed) {
-    u.used = 0;
-    return 0;
-  }
-  SignalGuard guard;
-  int err = write_all(u.fd, u.block, u.used);
-  if (err != 0) {
-    u.failed = true;
-    u.used = 0;
-    return err;
-  }
-  u.written += static_cast<off_t>(u.used);
-  u.used = 0;
-  return 0;
-}
+namespace {
 
-Reason close_quietly(Unit& u, int* sys_errno) {
-  if (!u.connected) return Reason::none;
-  SignalGuard guard;
-  if (int err = flush_unit(u)) {
-    *sys_errno = err;
-    return Reason::write_failed;
-  }
-  if (u.console) return Reason::none;
-  if (u.last_write && !u.failed) {
-    struct stat st = {};
-    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
-      if (::ftruncate(u.fd, u.written) != 0) {
-        *sys_errno = errno;
-        return Reason::truncation;
-      }
-    }
-  }
-  ::close(u.fd);
+// Forgets the unit's stream and state; it is free for another open.
+void disconnect(Unit& u) {
   u.in.detach();
   u.connected = false;
   u.named = false;
@@ -228,7 +199,58 @@ Reason close_quietly(Unit& u, int* sys_errno) {
   u.at_end = false;
   u.failed = false;
   u.used = 0;
-  return Reason::none;
+}
+
+}  // namespace
+
+int flush_unit(Unit& u) {
+  if (u.used == 0 || u.failed) {
+    u.used = 0;
+    return 0;
+  }
+  SignalGuard guard;
+  int err = write_all(u.fd, u.block, u.used, &u.written);
+  u.used = 0;
+  if (err != 0) u.failed = true;
+  return err;
+}
+
+Reason close_quietly(Unit& u, int* sys_errno) {
+  if (!u.connected) return Reason::none;
+  SignalGuard guard;
+  // A unit whose stream was closed by a closing that failed stays connected only so that the
+  // report can name its file: now it is let go.
+  if (u.fd < 0) {
+    disconnect(u);
+    return Reason::none;
+  }
+  if (int err = flush_unit(u)) {
+    *sys_errno = err;
+    return Reason::write_failed;
+  }
+  if (u.console) return Reason::none;
+  Reason reason = Reason::none;
+  // A file whose write failed is cut too, at what the stream took: a rewritten file must not
+  // show its older content behind the new text. Its failure is being reported already.
+  if (u.last_write) {
+    struct stat st = {};
+    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
+      if (::ftruncate(u.fd, u.written) != 0 && !u.failed) {
+        *sys_errno = errno;
+        reason = Reason::truncation;
+      }
+    }
+  }
+  // Some file systems report a failed write only when the file is closed.
+  const int rc = ::close(u.fd);
+  const int close_errno = errno;
+  u.fd = -1;
+  if (reason == Reason::none && rc != 0 && close_errno != EINTR && u.last_write && !u.failed) {
+    *sys_errno = close_errno;
+    reason = Reason::write_failed;
+  }
+  if (reason == Reason::none) disconnect(u);
+  return reason;
 }
 
 void close_all() {
@@ -241,7 +263,7 @@ void close_all() {
 
 void close_all_from_signal() {
   for (Unit& u : units) {
-    if (!u.connected) continue;
+    if (!u.connected || u.fd < 0) continue;
     std::size_t used = u.used;
     if (used > 0 && !u.failed) {
       const char* p = u.block;
@@ -252,12 +274,12 @@ void close_all_from_signal() {
         if (n <= 0) break;
         p += n;
         left -= static_cast<std::size_t>(n);
+        u.written += static_cast<off_t>(n);
       }
-      if (left == 0) u.written += static_cast<off_t>(used);
     }
     u.used = 0;
     if (u.console) continue;
-    if (u.last_write && !u.failed) {
+    if (u.last_write) {
       struct stat st = {};
       if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
         (void)!::ftruncate(u.fd, u.written);
@@ -274,9 +296,22 @@ using detail::Unit;
 using detail::units;
 
 void start_up() {
+  // A console stream closed by the caller would hand its number to the first file opened, and the
+  // console text or the fatal report would then be written into that file: hold it on /dev/null.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0 && null_fd != fd) {
+      ::dup2(null_fd, fd);
+      ::close(null_fd);
+    }
+  }
   // A refused write to a file past the size limit must come back as an error the report can
   // name, not end the run silently half-written.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Likewise a console whose reader has gone: the failed write is reported and every file is
+  // closed holding what was written, instead of the run vanishing mid-file.
+  std::signal(SIGPIPE, SIG_IGN);
   detail::install(SIGFPE, detail::on_arithmetic_fault);
   detail::install(SIGABRT, detail::on_abort);
   struct sigaction old = {};
@@ -414,11 +449,13 @@ void read_line_end(int unit) {
 
 void plain_stop() {
   detail::close_all();
+  if (detail::end_of_run != nullptr) detail::end_of_run(0);
   std::exit(0);
 }
 
 void refusal_stop() {
   detail::close_all();
+  if (detail::end_of_run != nullptr) detail::end_of_run(1);
   std::exit(1);
 }
 

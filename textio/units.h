@@ -78,4 +78,9 @@ void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
 void close_all_from_signal();
 
+// When set (only by the in-process fuzz run), every end of a run calls it after the closing,
+// instead of ending the process: with the exit status, or -1 for the abnormal end. It must not
+// return (it throws to the caller of the stages).
+extern void (*end_of_run)(int status);
+
 }  // namespace wavproc::detail
