@@ -63,7 +63,9 @@ void apply_bandpass(double fl1, double fl2, double fh1, double fh2);
 // Integrates (nit 1), double-integrates (2) or differentiates (3) lines 2..nom; other nit: nothing.
 void apply_integration(std::int32_t nit);
 
-// The whole run: start-up, the dialogue and every stage in order, the final wait, the plain stop.
+// The dialogue and every stage in order, then the final wait for one more console line.
+void run_stages();
+// The whole run: start-up, the stages, the plain stop.
 [[noreturn]] void run();
 
 }  // namespace wavproc

@@ -9,8 +9,7 @@ namespace wavproc {
 constinit RecordStore rs{};
 Scalars sc;
 
-void run() {
-  start_up();
+void run_stages() {
   input_stage();
   polarity_stage();
   transform_length_stage();
@@ -23,6 +22,11 @@ void run() {
   output_stage();
   // The output file is complete and closed; the console waits for one more line before the end.
   read_line_end(kConsoleIn);
+}
+
+void run() {
+  start_up();
+  run_stages();
   plain_stop();
 }
 

@@ -1,9 +1,35 @@
 #!/usr/bin/env bash
-# Builds wavproc with warnings as errors and runs every test.
+# Builds wavproc with warnings as errors and runs every test; runs every test again in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes each fuzz target for a short while
+# (FUZZ_SECONDS each, 60 unless set; 0 leaves the fuzzing out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+fuzz_seconds=${FUZZ_SECONDS:-60}
 
+echo "== optimised build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWAVPROC_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
+# The first report ends the process with its own status (86, 87): never 0, 1 or the SIGABRT of a
+# fatal report, so no test can mistake it for an expected end; the tests also compare standard
+# error exactly.
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=87
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC_SANITIZE=ON -DWAVPROC_WERROR=ON \
+  -DWAVPROC_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan -j"$jobs" --output-on-failure
+
+if ((fuzz_seconds == 0)); then exit 0; fi
+if ! command -v clang++ >/dev/null; then
+  echo "clang++ not found: the fuzz targets are left out" >&2
+  exit 0
+fi
+echo "== fuzz targets, ${fuzz_seconds}s each"
+CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC_FUZZ=ON -DWAVPROC_SANITIZE=ON \
+  -DWAVPROC_TESTS=OFF -DWAVPROC_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+bash fuzz/run.sh build-fuzz "$fuzz_seconds"
