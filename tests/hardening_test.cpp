@@ -1,0 +1,424 @@
+// Bad input and faults end to end: what the user sees, how the run ends and which files are left,
+// one group per row of the README's table "Bad input and faults".
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+const std::string kRecord = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
+const std::string kAnswers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n\n";
+
+const std::string kAskInput = "\nEnter input file of waveform data\n";
+const std::string kPolarityAsk = "\n  Change +/-? (YES=1)?? :\n";
+const std::string kWholeDialogue =
+    kAskInput + "\n NT and DT= 3  0.01\n" + kPolarityAsk +
+    "\n  IF1,NF= 2 4\n"
+    "\n  DUR,DOM,NOM,EOM=  0.04  157.079633 3  471.238898\n"
+    "  Highest Frequency (hz)=  75.\n"
+    "\n  Band Pass Filter? (YES=1)?? :\n"
+    "\n  Integration/Differentiation:\n"
+    "  NO Change         :                 (Enter=0)\n"
+    "  Integration       : Ex.) acc -> vel (Enter=1)\n"
+    "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
+    "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n"
+    "\n Fourier Spectrum data are stored in \"amp2.csv\"\n"
+    "\n Cutting data? (No=0,Yes=1)\n"
+    "\n Skip Data (no=0; yes=skip number)?\n"
+    "\n Enter output file name of waveform (csv format file)\n";
+const std::string kAmpRows = " 25.0000,  0.2828E-01,  0.0000E+00,\n 50.0000,  0.2000E-01,  0.0000E+00,\n";
+const std::string kOutRows =
+    " 0.000,      1.0000,      0.0000,      0.0000,\n"
+    " 0.010,      2.0000,      0.0000,      0.0000,\n"
+    " 0.020,      3.0000,      0.0000,      0.0000,\n";
+const std::string kAmp = " frequency(Hz),NS                  ,EW                  \n" + kAmpRows;
+const std::string kOut = " time(s),NS                  ,EW                  \n" + kOutRows;
+
+constexpr int kSkipped = 77;  // exit status of a child that could not give up root
+
+// The fatal report: its first line, the unit line, the format line when there is one, the direction.
+std::string report(const std::string& first, const std::string& state, const std::string& format, bool reading) {
+  std::string r = first + "\n" + state + "\n";
+  if (!format.empty()) r += "last format: " + format + "\n";
+  r += reading ? "lately reading sequential formatted external IO\n" : "lately writing sequential formatted external IO\n";
+  return r;
+}
+
+// A record of n rows at 0.01 s with small whole-number samples.
+std::string record_of(int n) {
+  std::string r = "Time NS EW\n";
+  for (int i = 0; i < n; ++i) {
+    r += std::to_string(i / 100) + "." + std::to_string(i % 100 / 10) + std::to_string(i % 10) + " " +
+         std::to_string(i % 7 - 3) + " " + std::to_string(i % 5 - 2) + "\n";
+  }
+  return r;
+}
+
+// Options whose child runs prepare (still privileged, in the run's folder), then, when it is root,
+// becomes the unprivileged user so that file permissions apply; exits kSkipped if it cannot.
+harness::Options unprivileged(std::function<void()> prepare) {
+  harness::Options o;
+  o.in_child = [prepare] {
+    ::chmod(".", 0777);
+    if (prepare) prepare();
+    if (::getuid() != 0) return;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(kSkipped);
+  };
+  return o;
+}
+
+// Options whose child may write files of at most limit bytes (the program ignores SIGXFSZ).
+harness::Options file_size_limit(rlim_t limit) {
+  harness::Options o;
+  o.in_child = [limit] {
+    const rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+  };
+  return o;
+}
+
+// A run that ends with the fatal report.
+struct FatalCase {
+  const char* what;
+  Files files;
+  std::string answers;
+  std::string out;
+  std::string err;
+  Files left;  // every file afterwards, with its content
+};
+
+// Runs a case and checks its console text, its report, the abnormal end and every file left.
+void expect_fatal(const FatalCase& c, const harness::Options& options = {}) {
+  SCOPED_TRACE(c.what);
+  auto r = harness::run(c.answers, c.files, options);
+  if (r.status == kSkipped) GTEST_SKIP() << "cannot run as an unprivileged user";
+  EXPECT_EQ(r.out, c.out);
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(r.signal, SIGABRT);
+  EXPECT_EQ(r.files, c.left);
+}
+
+// The same bytes on every run: 4096 of a linear congruential sequence, the kind of thing a binary
+// file holds.
+std::string garbage() {
+  std::string g;
+  std::uint32_t x = 12345;
+  for (int i = 0; i < 4096; ++i) {
+    x = (x * 1103515245u + 12345u) % 2147483648u;
+    g += static_cast<char>((x >> 16) & 0xff);
+  }
+  return g;
+}
+
+TEST(BadInputFile, IsReportedForUnit11AndLeftAsItWas) {
+  const std::string unit11 = "apparent state: unit 11 named ";
+  const std::string bad_row = "Time NS EW\n0 1 0\n0.01 2 0\ngal gal gal\n";
+  const std::string second_header = "Time NS EW\ns gal gal\n0 1 0\n";
+  const FatalCase cases[] = {
+      {"empty file", {{"in.txt", ""}}, "in.txt\n", kAskInput,
+       report("list in: end of file", unit11 + "in.txt", "list io", true), {{"in.txt", ""}}},
+      {"directory", {{"d/keep", "x"}}, "d\n", kAskInput,
+       report("list in: Is a directory", unit11 + "d", "list io", true), {{"d/keep", "x"}}},
+      {"binary garbage", {{"garbage.bin", garbage()}}, "garbage.bin\n", kAskInput,
+       report("invalid number: incomprehensible list input", unit11 + "garbage.bin", "list io", true),
+       {{"garbage.bin", garbage()}}},
+      {"text in a data row", {{"in.txt", bad_row}}, "in.txt\n", kAskInput,
+       report("invalid number: incomprehensible list input", unit11 + "in.txt", "list io", true),
+       {{"in.txt", bad_row}}},
+      {"second header line", {{"in.txt", second_header}}, "in.txt\n", kAskInput,
+       report("invalid number: incomprehensible list input", unit11 + "in.txt", "list io", true),
+       {{"in.txt", second_header}}},
+  };
+  for (const FatalCase& c : cases) expect_fatal(c);
+}
+
+TEST(BadInputFile, WithoutReadPermissionIsNeverEmptied) {
+  const std::string unit11 = "apparent state: unit 11 named ";
+  // No permission at all: every way of opening fails.
+  expect_fatal({"unreadable", {{"secret.txt", kRecord}}, "secret.txt\n", kAskInput,
+                report("open: Permission denied", unit11 + "secret.txt", "", true), {{"secret.txt", kRecord}}},
+               unprivileged([] { ::chmod("secret.txt", 0); }));
+  // Write permission only: the file is connected for writing, the read cannot reopen it, and the
+  // close leaves its content alone since nothing was written.
+  expect_fatal({"write-only", {{"secret.txt", kRecord}}, "secret.txt\n", kAskInput,
+                report("list in: Permission denied", unit11 + "secret.txt", "list io", true), {{"secret.txt", kRecord}}},
+               unprivileged([] { ::chmod("secret.txt", 0222); }));
+}
+
+TEST(BadInputFile, LinesOfAMegabyteAreReadThrough) {
+  const std::string mega(1 << 20, 'N');
+  // A header item of 1 MB is cut to 20 characters, 1 MB of comment after a row is passed over, and
+  // console answers of 1 MB keep their first value (or, for a file name, their first 30 characters).
+  const std::string record = "Time " + mega + " EW\n0 1 0 " + mega + "\n0.01 2 0\n0.02 3 0\n";
+  const std::string answers = "in.txt" + std::string(24, ' ') + mega + "\n0 " + mega + "\n0\n0\n0\n0\nout.csv\n\n";
+  auto r = harness::run(answers, {{"in.txt", record}});
+  EXPECT_EQ(r.out, kWholeDialogue);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  const std::string name(20, 'N');
+  EXPECT_EQ(r.files, (Files{{"in.txt", record},
+                            {"amp2.csv", " frequency(Hz)," + name + ",EW                  \n" + kAmpRows},
+                            {"out.csv", " time(s)," + name + ",EW                  \n" + kOutRows}}));
+}
+
+TEST(BadInputFile, MoreRowsThanTheTransformTakesAreRefused) {
+  // Rows past the store's 33000 are counted, not stored; the refusal writes no file and ends with 1.
+  for (int rows : {32769, 33001, 40000}) {
+    SCOPED_TRACE(rows);
+    const std::string record = record_of(rows);
+    auto r = harness::run("in.txt\n0\n", {{"in.txt", record}});
+    EXPECT_EQ(r.out, kAskInput + "\n NT and DT= " + std::to_string(rows) + "  0.01\n" + kPolarityAsk + "  NT>2**15 !!!!!\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.files, (Files{{"in.txt", record}}));
+  }
+}
+
+TEST(BadInputFile, ValuesBeyondTheDoubleRange) {
+  // Samples read as infinity (and 1e-999 as zero) run through every stage: the spectrum of an
+  // infinite sample is infinite or undefined, and so is every sample the inverse gives back.
+  const std::string record = "Time NS EW\n0 1e999 0\n0.01 2 -1e999\n0.02 3 1e-999\n0.03 4 0\n";
+  auto r = harness::run(kAnswers, {{"in.txt", record}});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files["amp2.csv"], " frequency(Hz),NS                  ,EW                  \n"
+                                 " 25.0000,         Inf,         NaN,\n"
+                                 " 50.0000,         Inf,         NaN,\n");
+  EXPECT_EQ(r.files["out.csv"], " time(s),NS                  ,EW                  \n"
+                                " 0.000,         NaN,         NaN,      0.0000,\n"
+                                " 0.010,         NaN,         NaN,      0.0000,\n"
+                                " 0.020,         NaN,         NaN,      0.0000,\n"
+                                " 0.030,         NaN,         NaN,      0.0000,\n");
+
+  // An infinite sample time makes the interval unusable: the record is refused.
+  const std::string endless_time = "Time NS EW\n0 1 0\n1e999 2 0\n";
+  auto t = harness::run("in.txt\n0\n", {{"in.txt", endless_time}});
+  EXPECT_EQ(t.out, kAskInput + "\n NT and DT= 2  Infinity\n" + kPolarityAsk + "  DT out of range !!!!!\n");
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.files, (Files{{"in.txt", endless_time}}));
+
+  // Infinite cut answers: the start lies past the store (all zeros) and the window is held to the
+  // store's 33000 samples.
+  auto c = harness::run("in.txt\n0\n0\n0\n1\n1e999\n1e999\n0\nout.csv\n\n", {{"in.txt", kRecord}});
+  EXPECT_NE(c.out.find("\n Number of Cutting Data = 2147483647\n Enter Duration (sec)\n"
+                       " Number of data = 33000\n New nt = 33000\n"),
+            std::string::npos);
+  EXPECT_EQ(c.status, 0);
+  const std::string& out = c.files["out.csv"];
+  EXPECT_EQ(out.size(), 51u + 33000u * 47u);
+  EXPECT_EQ(out.substr(51, 47), " 0.000,      0.0000,      0.0000,      0.0000,\n");
+  EXPECT_EQ(out.substr(out.size() - 47), "******,      0.0000,      0.0000,      0.0000,\n");
+}
+
+TEST(ConsoleInput, EndsAtEveryReadOfTheLongestDialogue) {
+  // Every read of a run that answers yes wherever it can; the end of input after k lines.
+  const std::string lines[] = {"in.txt", "1", "0", "0", "0", "1", "0 0 100 200", "0", "1", "0", "0.05", "0", "out.csv", ""};
+  const std::string console = "apparent state: unit 5 (unnamed)";
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  auto whole = harness::run(all, {{"in.txt", kRecord}});
+  ASSERT_EQ(whole.status, 0);
+  ASSERT_EQ(whole.files.size(), 3u);
+
+  for (std::size_t k = 0; k < std::size(lines); ++k) {
+    SCOPED_TRACE(k);
+    std::string answers;
+    for (std::size_t i = 0; i < k; ++i) answers += lines[i] + "\n";
+    auto r = harness::run(answers, {{"in.txt", kRecord}});
+    // The console shows everything up to the prompt of the read that met the end.
+    EXPECT_EQ(whole.out.substr(0, r.out.size()), r.out);
+    const bool name_read = k == 0 || k == 12;
+    if (k == 13) {
+      // The final wait ends at the end of input as well.
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, whole.out);
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.signal, SIGABRT);
+      EXPECT_EQ(r.err, name_read ? report("fmt: end of file", console, "(A30)", true)
+                                 : report("list in: end of file", console, "list io", true));
+    }
+    // "amp2.csv" is written once the menu is answered, the output file once its name is.
+    Files left{{"in.txt", kRecord}};
+    if (k >= 8) left["amp2.csv"] = whole.files["amp2.csv"];
+    if (k >= 13) left["out.csv"] = whole.files["out.csv"];
+    EXPECT_EQ(r.files, left);
+  }
+}
+
+TEST(OutputFault, FoldersAndFilesThatCannotBeWritten) {
+  const FatalCase cases[] = {
+      {"working folder read-only", {{"in.txt", kRecord}}, kAnswers, kWholeDialogue.substr(0, kWholeDialogue.find("\n Cutting")),
+       report("open: Permission denied", "apparent state: unit 10 named amp2.csv", "list io", false),
+       {{"in.txt", kRecord}}},
+      {"output folder read-only", {{"in.txt", kRecord}, {"ro/keep", "x"}}, "in.txt\n0\n0\n0\n0\n0\nro/out.csv\n\n",
+       kWholeDialogue, report("open: Permission denied", "apparent state: unit 11 named ro/out.csv", "", true),
+       {{"in.txt", kRecord}, {"ro/keep", "x"}, {"amp2.csv", kAmp}}},
+      {"output file read-only", {{"in.txt", kRecord}, {"out.csv", "old"}}, kAnswers, kWholeDialogue,
+       report("list output start: can't write file", "apparent state: unit 11 named out.csv", "list io", false),
+       {{"in.txt", kRecord}, {"out.csv", "old"}, {"amp2.csv", kAmp}}},
+  };
+  const std::function<void()> prepare[] = {
+      [] { ::chmod(".", 0555); },
+      [] { ::chmod("ro", 0555); },
+      [] { ::chmod("out.csv", 0444); },
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) expect_fatal(cases[i], unprivileged(prepare[i]));
+
+  // A directory cannot be written by anyone.
+  expect_fatal({"directory as output", {{"in.txt", kRecord}, {"d/keep", "x"}}, "in.txt\n0\n0\n0\n0\n0\nd\n\n",
+                kWholeDialogue,
+                report("list output start: can't write file", "apparent state: unit 11 named d", "list io", false),
+                {{"in.txt", kRecord}, {"d/keep", "x"}, {"amp2.csv", kAmp}}});
+}
+
+TEST(OutputFault, FullDiskNeverEndsWithStatusZero) {
+  const std::string record = record_of(2048);
+  auto whole = harness::run(kAnswers, {{"in.txt", record}});
+  ASSERT_EQ(whole.status, 0);
+  const std::string amp = whole.files["amp2.csv"];
+  const std::string out = whole.files["out.csv"];
+  ASSERT_GT(amp.size(), 20000u);
+  ASSERT_GT(out.size(), 65536u);
+  const std::string dialogue = whole.out;
+  const std::string before_cut = dialogue.substr(0, dialogue.find("\n Cutting"));
+
+  // "amp2.csv" goes out in one piece at its close; the limit cuts it there.
+  expect_fatal({"limit inside amp2.csv", {{"in.txt", record}}, kAnswers, before_cut,
+                report("write: File too large", "apparent state: unit 10 named amp2.csv", "", false),
+                {{"in.txt", record}, {"amp2.csv", amp.substr(0, 20000)}}},
+               file_size_limit(20000));
+  // The output file is written block by block while its rows are formatted.
+  expect_fatal({"limit inside the output file", {{"in.txt", record}}, kAnswers, dialogue,
+                report("write: File too large", "apparent state: unit 11 named out.csv", "(F6.3,4(',',F12.4))", false),
+                {{"in.txt", record}, {"amp2.csv", amp}, {"out.csv", out.substr(0, 50000)}}},
+               file_size_limit(50000));
+  // An older, longer output file keeps nothing of its old content behind what this run wrote.
+  expect_fatal({"limit inside a rewritten file", {{"in.txt", record}, {"out.csv", std::string(200000, 'x')}}, kAnswers,
+                dialogue,
+                report("write: File too large", "apparent state: unit 11 named out.csv", "(F6.3,4(',',F12.4))", false),
+                {{"in.txt", record}, {"amp2.csv", amp}, {"out.csv", out.substr(0, 50000)}}},
+               file_size_limit(50000));
+  // A device that is always full, as the output file.
+  expect_fatal({"/dev/full as output file", {{"in.txt", kRecord}}, "in.txt\n0\n0\n0\n0\n0\n/dev/full\n\n", kWholeDialogue,
+                report("write: No space left on device", "apparent state: unit 11 named /dev/full", "", false),
+                {{"in.txt", kRecord}, {"amp2.csv", kAmp}}});
+
+  // Standard output on a full device: the first prompt cannot be shown, so the run stops there.
+  harness::Options full_console;
+  full_console.in_child = [] {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    if (fd >= 0) ::dup2(fd, 1);
+  };
+  expect_fatal({"/dev/full as standard output", {{"in.txt", kRecord}}, kAnswers, "",
+                report("write: No space left on device", "apparent state: unit 6 (unnamed)", "(A30)", true),
+                {{"in.txt", kRecord}}},
+               full_console);
+}
+
+TEST(ClosedStream, NeverTakesAFileInItsPlace) {
+  // With standard error closed, the report of a bad row must not land in the input file (its
+  // descriptor would otherwise be the one the file was given).
+  const std::string bad_row = "Time NS EW\n0 1 0\ngal 2 0\n";
+  harness::Options no_stderr;
+  no_stderr.in_child = [] { ::close(2); };
+  auto e = harness::run("in.txt\n", {{"in.txt", bad_row}}, no_stderr);
+  EXPECT_EQ(e.signal, SIGABRT);
+  EXPECT_EQ(e.err, "");
+  EXPECT_EQ(e.files, (Files{{"in.txt", bad_row}}));
+
+  // With standard output closed the console text is lost, but the files are complete.
+  harness::Options no_stdout;
+  no_stdout.in_child = [] { ::close(1); };
+  auto o = harness::run(kAnswers, {{"in.txt", kRecord}}, no_stdout);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"out.csv", kOut}}));
+
+  // With standard input closed the first read meets the end of input.
+  harness::Options no_stdin;
+  no_stdin.in_child = [] { ::close(0); };
+  expect_fatal({"closed standard input", {{"in.txt", kRecord}}, kAnswers, kAskInput,
+                report("fmt: end of file", "apparent state: unit 5 (unnamed)", "(A30)", true), {{"in.txt", kRecord}}},
+               no_stdin);
+}
+
+// Gives the answers up to the output file name, waits until the output file has its first block,
+// stops the program, sends sig and lets it go on; the final line is never given.
+harness::Options signal_while_writing(int sig) {
+  harness::Options o;
+  o.feed = [sig](pid_t pid, int fd, const std::string& stdout_path) {
+    const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n";
+    (void)!::write(fd, answers.data(), answers.size());
+    const std::string file = stdout_path.substr(0, stdout_path.rfind('/')) + "/work/out.csv";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    struct stat st = {};
+    while ((::stat(file.c_str(), &st) != 0 || st.st_size == 0) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(pid, SIGSTOP);
+    ::kill(pid, sig);
+    ::kill(pid, SIGCONT);
+    ::close(fd);
+  };
+  return o;
+}
+
+TEST(Signal, InTheMiddleOfTheOutputFileLeavesWholeLines) {
+  const std::string record = record_of(32768);
+  auto whole = harness::run(kAnswers, {{"in.txt", record}});
+  ASSERT_EQ(whole.status, 0);
+  const std::string out = whole.files["out.csv"];
+  ASSERT_GT(out.size(), 1500000u);
+
+  for (auto [sig, message] : {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
+    SCOPED_TRACE(message);
+    auto r = harness::run("", {{"in.txt", record}}, signal_while_writing(sig));
+    EXPECT_EQ(r.err, message);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, whole.out);
+    EXPECT_EQ(r.files["in.txt"], record);
+    EXPECT_EQ(r.files["amp2.csv"], whole.files["amp2.csv"]);
+    // Whatever moment the signal met: a start of the complete output that ends at a line end.
+    ASSERT_EQ(r.files.count("out.csv"), 1u);
+    const std::string& got = r.files["out.csv"];
+    EXPECT_FALSE(got.empty());
+    EXPECT_EQ(out.substr(0, got.size()), got);
+    EXPECT_EQ(got.back(), '\n');
+  }
+}
+
+TEST(Signal, InterruptEndsAnEndlessInputFile) {
+  // A device that never ends is read for as long as it gives bytes; an interrupt stops the run.
+  harness::Options o;
+  o.feed = [](pid_t pid, int fd, const std::string&) {
+    const std::string name = "/dev/zero\n";
+    (void)!::write(fd, name.data(), name.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    ::close(fd);
+  };
+  auto r = harness::run("", {}, o);
+  EXPECT_EQ(r.out, kAskInput);
+  EXPECT_EQ(r.err, "Interrupt\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.files.empty());
+}
+
+}  // namespace
