@@ -24,8 +24,10 @@ cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan -j"$jobs" --output-on-failure
 
 if ((fuzz_seconds == 0)); then exit 0; fi
-if ! command -v clang++ >/dev/null; then
-  echo "clang++ not found: the fuzz targets are left out" >&2
+if ! command -v clang++ >/dev/null ||
+  ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+    clang++ -x c++ -fsanitize=fuzzer,address -o /dev/null - 2>/dev/null; then
+  echo "clang++ with libFuzzer not found (Debian: clang, libclang-rt-14-dev): the fuzz targets are left out" >&2
   exit 0
 fi
 echo "== fuzz targets, ${fuzz_seconds}s each"

@@ -219,6 +219,14 @@ TEST(Dialogue, Signals) {
   EXPECT_EQ(terminated.err, "Killed\n");
   EXPECT_EQ(terminated.status, 1);
 
+  // An abort or arithmetic-fault signal from outside is reported and ends the run abnormally.
+  auto aborted = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGABRT, false));
+  EXPECT_EQ(aborted.err, "IOT Trap\n");
+  EXPECT_EQ(aborted.signal, SIGABRT);
+  auto faulted = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGFPE, false));
+  EXPECT_EQ(faulted.err, "Floating Exception\n");
+  EXPECT_EQ(faulted.signal, SIGABRT);
+
   // An interrupt ignored when the run starts stays ignored: the run goes on to its normal end.
   auto ignored = harness::run("", {{"in.txt", kRecord}}, signal_at_first_prompt(SIGINT, true));
   EXPECT_EQ(ignored.out, kWholeDialogue);

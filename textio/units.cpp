@@ -150,6 +150,7 @@ void commit_record(int unit, std::string_view rec) {
   u.used = u.used + len;
 }
 
+// Makes sure the unit can be read, and records that its last operation is a read.
 void prepare_input(int unit) {
   Unit& u = units[unit];
   assert(u.connected);
@@ -161,8 +162,13 @@ void prepare_input(int unit) {
     char path[kNameMax];
     std::memcpy(path, u.name, u.name_len);
     path[u.name_len] = '\0';
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::lseek(fd, u.written, SEEK_SET) < 0) fatal(unit, Reason::read_failed, errno);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fatal(unit, Reason::read_failed, errno);
+    if (::lseek(fd, u.written, SEEK_SET) < 0) {
+      const int err = errno;
+      ::close(fd);
+      fatal(unit, Reason::read_failed, err);
+    }
     ::close(u.fd);
     u.fd = fd;
     u.readable = true;
