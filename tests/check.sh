@@ -11,6 +11,7 @@ echo "== optimised build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWAVPROC_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
+passed=$(ctest --test-dir build -N | sed -n 's/^Total Tests: //p')
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 # The first report ends the process with its own status (86, 87): never 0, 1 or the SIGABRT of a
@@ -22,12 +23,19 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC_SANITIZE=ON
   -DWAVPROC_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan -j"$jobs" --output-on-failure
+passed=$((passed + $(ctest --test-dir build-asan -N | sed -n 's/^Total Tests: //p')))
+# Every test passed in both builds (a failure has ended the script before this line).
+summary="check: $passed passed, 0 failed"
 
-if ((fuzz_seconds == 0)); then exit 0; fi
+if ((fuzz_seconds == 0)); then
+  echo "$summary"
+  exit 0
+fi
 if ! command -v clang++ >/dev/null ||
   ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
     clang++ -x c++ -fsanitize=fuzzer,address -o /dev/null - 2>/dev/null; then
   echo "clang++ with libFuzzer not found (Debian: clang, libclang-rt-14-dev): the fuzz targets are left out" >&2
+  echo "$summary"
   exit 0
 fi
 echo "== fuzz targets, ${fuzz_seconds}s each"
@@ -35,3 +43,4 @@ CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC
   -DWAVPROC_TESTS=OFF -DWAVPROC_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
 bash fuzz/run.sh build-fuzz "$fuzz_seconds"
+echo "$summary"
