@@ -42,16 +42,16 @@ def gal(x):
     return "0.000" if float(text) == 0.0 else text
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 4000
+def write_record(n, sample_text):
+    """Writes the record of n samples to standard output, each sample through sample_text."""
     dt = 0.01
     ns = component(lcg(20261208), n, dt, 180.0, 2.7, 0.0)
     ew = component(lcg(19950117), n, dt, 140.0, 3.9, 1.1)
     lines = ["Time(s) NS(gal) EW(gal)"]
     for i in range(n):
-        lines.append("%.2f %s %s" % (i * dt, gal(ns[i]), gal(ew[i])))
+        lines.append("%.2f %s %s" % (i * dt, sample_text(ns[i]), sample_text(ew[i])))
     sys.stdout.write("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
-    main()
+    write_record(int(sys.argv[1]) if len(sys.argv) > 1 else 4000, gal)

@@ -10,7 +10,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
-from make_record import component, lcg  # noqa: E402
+from make_record import write_record  # noqa: E402
 
 
 def five_digits(x):
@@ -23,16 +23,5 @@ def five_digits(x):
     return text if float(text) != 0.0 else "0.0000"
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 32768
-    dt = 0.01
-    ns = component(lcg(20261208), n, dt, 180.0, 2.7, 0.0)
-    ew = component(lcg(19950117), n, dt, 140.0, 3.9, 1.1)
-    lines = ["Time(s) NS(gal) EW(gal)"]
-    for i in range(n):
-        lines.append("%.2f %s %s" % (i * dt, five_digits(ns[i]), five_digits(ew[i])))
-    sys.stdout.write("\n".join(lines) + "\n")
-
-
 if __name__ == "__main__":
-    main()
+    write_record(int(sys.argv[1]) if len(sys.argv) > 1 else 32768, five_digits)
