@@ -37,6 +37,7 @@ int show(std::FILE* stream, std::string_view text) {
   return 1;
 }
 
+// Whether arg is one of the options that the program answers.
 bool is_option(std::string_view arg) { return arg == "--help" || arg == "-h" || arg == "--version"; }
 
 // The argument to name in the complaint: the first that is no option, else the second option.

@@ -58,12 +58,14 @@ input_name() {
   printf '%s' "$line"
 }
 
+# The answers file of record $1: its own beside it, else the common one.
 answers_of() {
   local own
   own="$(dirname -- "$1")/$(stem_of "$1").answers"
   if [[ -f $own ]]; then printf '%s' "$own"; else printf '%s' "$template"; fi
 }
 
+# The name the results of record $1 are given: its file name without the last extension.
 stem_of() {
   local base=${1##*/}
   printf '%s' "${base%.*}"
