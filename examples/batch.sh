@@ -87,19 +87,25 @@ done
 
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
-status_dir=$(mktemp -d "$outdir/.status.XXXXXX")
+# The run folders and the summary lines of the runs, removed at the end whatever happens.
+status_dir=$(mktemp -d "$outdir/.batch.XXXXXX")
 trap 'rm -rf "$status_dir"' EXIT
+# An interrupt (Ctrl-C) reaches the runs under way, which end with status 1, and stops xargs; the
+# summary is still written, with "not finished" for the records whose run had not ended.
+interrupted=0
+trap 'interrupted=1' INT TERM
 
+# shellcheck disable=SC2317  # run through xargs, which shellcheck cannot follow
 # Runs record number $1 ($2) in a folder of its own and leaves its summary line in the status folder.
 run_one() {
   local index=$1 record=$2 answers stem name work status note
   answers=$(answers_of "$record")
   stem=$(stem_of "$record")
   name=$(input_name "$answers")
-  work=$(mktemp -d "$outdir/.run.XXXXXX")
+  work=$(mktemp -d "$status_dir/run.XXXXXX")
   if ! cp -- "$record" "$work/$name"; then
     rm -rf -- "$work"
-    printf '%s\t-\tnot run: the record cannot be copied\n' "$record" > "$status_dir/$index"
+    printf '%s\t-\tnot run: the record could not be copied\n' "$record" > "$status_dir/$index"
     return
   fi
   # The outer redirection silences the shell's own note on a run that ended by a signal.
@@ -132,9 +138,13 @@ run_one() {
 export -f run_one answers_of stem_of input_name
 export template outdir status_dir wavproc
 
+# shellcheck disable=SC2016  # the single quotes keep $1 and $2 for the shell that xargs starts
 for i in "${!records[@]}"; do
   printf '%s\0%s\0' "$i" "${records[$i]}"
-done | xargs -0 -n 2 -P "$jobs" bash -c 'set -uo pipefail; run_one "$1" "$2"' run_one || true
+done | xargs -0 -n 2 -P "$jobs" bash -c 'set -uo pipefail; run_one "$1" "$2"' run_one |
+  (trap '' INT TERM; exec cat) || true
+# The cat above, deaf to the interrupt, ends only when the last run has closed its standard output:
+# the runs under way are over even when xargs was stopped and could not wait for them.
 
 : > "$outdir/summary.txt"
 failed=0
@@ -143,9 +153,10 @@ for i in "${!records[@]}"; do
     cat "$status_dir/$i" >> "$outdir/summary.txt"
     [[ $(cut -f 2 "$status_dir/$i") == 0 ]] || failed=1
   else
-    printf '%s\t-\tnot run\n' "${records[$i]}" >> "$outdir/summary.txt"
+    printf '%s\t-\tnot finished\n' "${records[$i]}" >> "$outdir/summary.txt"
     failed=1
   fi
 done
 cat "$outdir/summary.txt"
+((interrupted == 0)) || exit 130
 exit "$failed"
