@@ -5,6 +5,7 @@ The signal is deterministic: filtered pseudo-random noise under a rise-plateau-d
 plus a long-period pulse, sampled every 0.01 s, in gal, with a few significant digits.
 Usage: python3 make_record.py [samples] > record.txt
 """
+import argparse
 import math
 import sys
 
@@ -53,5 +54,17 @@ def write_record(n, sample_text):
     sys.stdout.write("\n".join(lines) + "\n")
 
 
+def main():
+    parser = argparse.ArgumentParser(
+        description="Writes a synthetic accelerogram-like record in wavproc's input format "
+        "(a header line, then rows of time, NS and EW in gal, every 0.01 s) to standard output.")
+    parser.add_argument("samples", nargs="?", type=int, default=4000,
+                        help="number of rows (default 4000, as examples/record.txt)")
+    args = parser.parse_args()
+    if args.samples < 0:
+        parser.error("samples must not be negative")
+    write_record(args.samples, gal)
+
+
 if __name__ == "__main__":
-    write_record(int(sys.argv[1]) if len(sys.argv) > 1 else 4000, gal)
+    main()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds wavproc with warnings as errors and runs every test; runs every test again in a build with
+# Installs what the tests need (as root on Debian: the test packages of .ci/packages.sh), builds
+# wavproc with warnings as errors and runs every test; runs every test again in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes each fuzz target for a short while
 # (FUZZ_SECONDS each, 60 unless set; 0 leaves the fuzzing out).
 set -euo pipefail
@@ -7,8 +8,18 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
+bash .ci/packages.sh test
+
+# Fails when the build left the tests out (GoogleTest not found): a check without tests passes nothing.
+require_tests() {
+  [[ -f $1/tests/CTestTestfile.cmake ]] && return
+  echo "check.sh: GoogleTest not found (Debian: libgtest-dev), so $1 has no tests" >&2
+  exit 1
+}
+
 echo "== optimised build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DWAVPROC_WERROR=ON >/dev/null
+require_tests build
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
 passed=$(ctest --test-dir build -N | sed -n 's/^Total Tests: //p')
@@ -21,6 +32,7 @@ export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1:
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=87
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC_SANITIZE=ON -DWAVPROC_WERROR=ON \
   -DWAVPROC_BENCH=OFF >/dev/null
+require_tests build-asan
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan -j"$jobs" --output-on-failure
 passed=$((passed + $(ctest --test-dir build-asan -N | sed -n 's/^Total Tests: //p')))

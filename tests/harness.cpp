@@ -80,6 +80,11 @@ Result run(const std::string& stdin_text, const std::map<std::string, std::strin
   int pipe_fds[2] = {-1, -1};
   if (options.feed && ::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
 
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(options.program.empty() ? "wavproc" : options.program.c_str()));
+  for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -97,7 +102,11 @@ Result run(const std::string& stdin_text, const std::map<std::string, std::strin
     }
     ::signal(SIGPIPE, SIG_DFL);
     if (options.in_child) options.in_child();
-    ::execl(WAVPROC_BINARY, "wavproc", static_cast<char*>(nullptr));
+    if (options.program.empty()) {
+      ::execv(WAVPROC_BINARY, argv.data());
+    } else {
+      ::execvp(options.program.c_str(), argv.data());
+    }
     ::_exit(127);
   }
   if (options.feed) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace harness {
 
@@ -26,9 +27,13 @@ struct Options {
   // the pipe's write end (close it to end the input) and the path of the file that collects the
   // standard output; otherwise standard input is a file holding stdin_text.
   std::function<void(pid_t, int, const std::string&)> feed;
+  // The command-line arguments after the program's name.
+  std::vector<std::string> args;
+  // The program to run instead of wavproc (a script's interpreter), found on PATH.
+  std::string program;
 };
 
-// Runs wavproc with stdin_text as its standard input in a new folder holding files.
+// Runs wavproc (or options.program) with stdin_text as its standard input in a new folder holding files.
 Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files = {},
            const Options& options = {});
 
