@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace harness {
 
@@ -26,11 +27,28 @@ struct Options {
   // the pipe's write end (close it to end the input) and the path of the file that collects the
   // standard output; otherwise standard input is a file holding stdin_text.
   std::function<void(pid_t, int, const std::string&)> feed;
+  // When set, runs in the parent with the run's folder once the program has ended, before the
+  // files are collected (for what the file texts do not show: links, permission bits).
+  std::function<void(const std::string&)> inspect;
+  // The program to run; the built wavproc when empty.
+  std::string program;
 };
 
 // Runs wavproc with stdin_text as its standard input in a new folder holding files.
 Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files = {},
            const Options& options = {});
+
+// Starts one wavproc per standard input text at once, all in one new folder holding files, and
+// waits for all; each result holds the files the folder holds at the end. No feed.
+std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
+                                 const std::map<std::string, std::string>& files = {}, const Options& options = {});
+
+// The folder a run works in, from the path of its standard output file (as feed is given it).
+std::string work_folder(const std::string& stdout_path);
+
+// wavproc built with the test hook that ends it by SIGKILL at the n-th write or placing of a
+// file, n taken from the environment variable WAVPROC_KILL_AT_STEP.
+inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
 // Waits (up to ten seconds) until the file at path holds text; returns whether it does.
 bool wait_for_output(const std::string& path, const std::string& text);
