@@ -460,7 +460,8 @@ TEST(Kill, LeavesEveryFileOlderOrWhole) {
 }
 
 TEST(Parallel, RunsInOneFolderLeaveOneRunsWholeFiles) {
-  const Files records{{"a.txt", record_of(3000)}, {"b.txt", record_of(5000)}};
+  // Older files present as well: a run may find the file it opened replaced by the other's.
+  const Files records{{"a.txt", record_of(3000)}, {"b.txt", record_of(5000)}, {"amp2.csv", "older"}, {"out.csv", "older"}};
   const std::vector<std::string> answers{"a.txt\n0\n0\n0\n0\n0\nout.csv\n\n", "b.txt\n0\n0\n0\n0\n0\nout.csv\n\n"};
   auto a = harness::run(answers[0], records);
   auto b = harness::run(answers[1], records);

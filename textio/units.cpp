@@ -220,7 +220,9 @@ void begin_rewrite(int unit) {
   SignalGuard guard;
   if (!u.in_temp && u.dir_fd >= 0) {
     struct stat st = {};
-    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid()) {
+    // No link left means another run has put its file in place meanwhile: this run's rename
+    // then replaces that one whole, as it would have replaced the older file.
+    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink <= 1 && st.st_uid == ::geteuid()) {
       const int fd = create_temp(u, 0600);
       if (fd >= 0) {
         if ((st.st_gid == ::getegid() || ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0) &&
