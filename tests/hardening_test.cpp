@@ -547,14 +547,15 @@ TEST(SpecialFile, SignalsEndARunBlockedOnAFifo) {
       bool ended = false;
       std::string got;
       harness::Options o;
-      o.feed = [&, reader, sig](pid_t pid, int fd, const std::string& stdout_path) {
+      const int signal_number = sig;  // clang before 16 cannot capture a structured binding
+      o.feed = [&, reader, signal_number](pid_t pid, int fd, const std::string& stdout_path) {
         const std::string fifo = harness::work_folder(stdout_path) + "/out.fifo";
         ::mkfifo(fifo.c_str(), 0600);
         const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n";
         (void)!::write(fd, answers.data(), answers.size());
         const int rd = reader ? ::open(fifo.c_str(), O_RDONLY) : -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(pid, sig);
+        ::kill(pid, signal_number);
         ended = ends_within_a_second(pid);
         if (rd >= 0) got = read_all(rd);
         if (rd >= 0) ::close(rd);
@@ -620,6 +621,12 @@ TEST(Rewrite, KeepsPermissionBitsLinksAndWritesInPlaceWhereItMust) {
   EXPECT_TRUE(still_linked);
   EXPECT_EQ(mode, 0640u);
   EXPECT_EQ(l.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"data/out.csv", kOut}}));
+
+  // The console's own file as output file: written through the console's stream, after its text.
+  auto console = harness::run("in.txt\n0\n0\n0\n0\n0\n/dev/stdout\n\n", {{"in.txt", kRecord}});
+  EXPECT_EQ(console.status, 0);
+  EXPECT_EQ(console.out, kWholeDialogue + kOut);
+  EXPECT_EQ(console.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}}));
 
   // A file with a second hard link is rewritten in place: both names show the new text.
   harness::Options hard;

@@ -421,6 +421,10 @@ int flush_unit(Unit& u) {
     return 0;
   }
   SignalGuard guard;
+  // A file that is the console's own comes after the console text shown before it.
+  if (u.twin == 1) {
+    if (int err = flush_unit(units[kConsoleOut])) return err;
+  }
   int err = 0;
   if (u.may_block) {
     err = write_waiting(u);
