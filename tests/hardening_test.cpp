@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "harness.h"
 
@@ -366,7 +368,8 @@ harness::Options signal_while_writing(int sig) {
   o.feed = [sig](pid_t pid, int fd, const std::string& stdout_path) {
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n";
     (void)!::write(fd, answers.data(), answers.size());
-    const std::string file = stdout_path.substr(0, stdout_path.rfind('/')) + "/work/out.csv";
+    // The new text goes to a temporary file first, put in place at the close.
+    const std::string file = harness::work_folder(stdout_path) + "/out.csv.wavproc-" + std::to_string(pid) + ".tmp";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     struct stat st = {};
     while ((::stat(file.c_str(), &st) != 0 || st.st_size == 0) && std::chrono::steady_clock::now() < deadline) {
@@ -419,6 +422,228 @@ TEST(Signal, InterruptEndsAnEndlessInputFile) {
   EXPECT_EQ(r.err, "Interrupt\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.files.empty());
+}
+
+// Runs with older, longer files in place and kills the program by SIGKILL at each write of a
+// file's block and at each placing of a file in turn, until a run gets through.
+TEST(Kill, LeavesEveryFileOlderOrWhole) {
+  const std::string record = record_of(8192);
+  auto whole = harness::run(kAnswers, {{"in.txt", record}});
+  ASSERT_EQ(whole.status, 0);
+  const std::string amp = whole.files["amp2.csv"], out = whole.files["out.csv"];
+  const std::string old_amp(amp.size() + 3000, 'a'), old_out(out.size() + 3000, 'o');
+  harness::Options o;
+  o.program = harness::kKillableProgram;
+  bool finished = false;
+  int step = 1;
+  for (; step < 60 && !finished; ++step) {
+    SCOPED_TRACE(step);
+    o.in_child = [step] { ::setenv("WAVPROC_KILL_AT_STEP", std::to_string(step).c_str(), 1); };
+    auto r = harness::run(kAnswers, {{"in.txt", record}, {"amp2.csv", old_amp}, {"out.csv", old_out}}, o);
+    finished = r.status == 0;
+    if (!finished) {
+      EXPECT_EQ(r.signal, SIGKILL);
+    }
+    EXPECT_EQ(r.files["in.txt"], record);
+    EXPECT_TRUE(r.files["amp2.csv"] == old_amp || r.files["amp2.csv"] == amp);
+    EXPECT_TRUE(r.files["out.csv"] == old_out || r.files["out.csv"] == out);
+    // At most the temporary file of the file being written, named for what it is.
+    for (const auto& [name, text] : r.files) {
+      if (name == "in.txt" || name == "amp2.csv" || name == "out.csv") continue;
+      EXPECT_FALSE(finished) << name;
+      EXPECT_TRUE(name.ends_with(".tmp") && (name.starts_with("amp2.csv.wavproc-") || name.starts_with("out.csv.wavproc-")))
+          << name;
+    }
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_GT(step, 8);  // several blocks of each file were met
+}
+
+TEST(Parallel, RunsInOneFolderLeaveOneRunsWholeFiles) {
+  // Older files present as well: a run may find the file it opened replaced by the other's.
+  const Files records{{"a.txt", record_of(3000)}, {"b.txt", record_of(5000)}, {"amp2.csv", "older"}, {"out.csv", "older"}};
+  const std::vector<std::string> answers{"a.txt\n0\n0\n0\n0\n0\nout.csv\n\n", "b.txt\n0\n0\n0\n0\n0\nout.csv\n\n"};
+  auto a = harness::run(answers[0], records);
+  auto b = harness::run(answers[1], records);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    auto both = harness::run_together(answers, records);
+    EXPECT_EQ(both[0].status, 0);
+    EXPECT_EQ(both[1].status, 0);
+    const Files& left = both[0].files;
+    EXPECT_EQ(left.size(), 4u);
+    for (const char* name : {"amp2.csv", "out.csv"}) {
+      ASSERT_EQ(left.count(name), 1u);
+      EXPECT_TRUE(left.at(name) == a.files[name] || left.at(name) == b.files[name]) << name;
+    }
+  }
+}
+
+// Has the child end within a second of now; returns whether it did.
+bool ends_within_a_second(pid_t pid) {
+  for (int i = 0; i < 100; ++i) {
+    siginfo_t info = {};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Reads fd to its end.
+std::string read_all(int fd) {
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  return text;
+}
+
+TEST(SpecialFile, FifosAreReadToTheirEndAndGetEveryByte) {
+  // The input file a FIFO whose writer comes after the program opened it: the record ends with the
+  // writer's close.
+  harness::Options in;
+  in.feed = [](pid_t, int fd, const std::string& stdout_path) {
+    const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
+    ::mkfifo(fifo.c_str(), 0600);
+    const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
+    (void)!::write(fd, answers.data(), answers.size());
+    const int w = ::open(fifo.c_str(), O_WRONLY);
+    (void)!::write(w, kRecord.data(), kRecord.size());
+    ::close(w);
+    ::close(fd);
+  };
+  auto r = harness::run("", {}, in);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files, (Files{{"amp2.csv", kAmp}, {"out.csv", kOut}}));
+
+  // The output file a FIFO whose reader comes later: it gets every byte, more than a pipe holds.
+  const std::string record = record_of(4096);
+  const std::string expected = harness::run(kAnswers, {{"in.txt", record}}).files["out.csv"];
+  std::string got;
+  harness::Options out;
+  out.feed = [&got](pid_t, int fd, const std::string& stdout_path) {
+    const std::string fifo = harness::work_folder(stdout_path) + "/out.fifo";
+    ::mkfifo(fifo.c_str(), 0600);
+    const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n\n";
+    (void)!::write(fd, answers.data(), answers.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int rd = ::open(fifo.c_str(), O_RDONLY);
+    got = read_all(rd);
+    ::close(rd);
+    ::close(fd);
+  };
+  auto o = harness::run("", {{"in.txt", record}}, out);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_GT(expected.size(), 65536u);
+  EXPECT_EQ(got, expected);
+}
+
+TEST(SpecialFile, SignalsEndARunBlockedOnAFifo) {
+  // Waiting for a FIFO's reader, and blocked in a write to a reader that does not read.
+  const std::string record = record_of(8192);
+  const std::string expected = harness::run(kAnswers, {{"in.txt", record}}).files["out.csv"];
+  for (bool reader : {false, true}) {
+    for (auto [sig, message] : {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
+      SCOPED_TRACE(std::string(message) + (reader ? "with a reader" : "without a reader"));
+      bool ended = false;
+      std::string got;
+      harness::Options o;
+      const int signal_number = sig;  // clang before 16 cannot capture a structured binding
+      o.feed = [&, reader, signal_number](pid_t pid, int fd, const std::string& stdout_path) {
+        const std::string fifo = harness::work_folder(stdout_path) + "/out.fifo";
+        ::mkfifo(fifo.c_str(), 0600);
+        const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n";
+        (void)!::write(fd, answers.data(), answers.size());
+        const int rd = reader ? ::open(fifo.c_str(), O_RDONLY) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, signal_number);
+        ended = ends_within_a_second(pid);
+        if (rd >= 0) got = read_all(rd);
+        if (rd >= 0) ::close(rd);
+        ::close(fd);
+      };
+      auto r = harness::run("", {{"in.txt", record}}, o);
+      EXPECT_TRUE(ended);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, message);
+      // What the reader got is whole lines, a start of the output.
+      EXPECT_EQ(expected.substr(0, got.size()), got);
+      if (reader) {
+        EXPECT_EQ(got.back(), '\n');
+      }
+    }
+  }
+}
+
+TEST(LongName, CutInsideAWordIsRefused) {
+  const std::string cut_input = "station_A_record_of_2024_05.tx";  // the first 30 characters
+  const std::string cut_output = "results_station_A_velocity.csv";
+  expect_fatal({"input name", {{cut_input, kRecord}}, cut_input + "t\n", kAskInput,
+                report("open: file name longer than 30 characters", "apparent state: unit 11 named " + cut_input, "", true),
+                {{cut_input, kRecord}}});
+  expect_fatal({"output name", {{"in.txt", kRecord}, {cut_output, "older"}}, "in.txt\n0\n0\n0\n0\n0\n" + cut_output + ".new\n",
+                kWholeDialogue,
+                report("open: file name longer than 30 characters", "apparent state: unit 11 named " + cut_output, "", true),
+                {{"in.txt", kRecord}, {cut_output, "older"}, {"amp2.csv", kAmp}}});
+
+  // A name of exactly 30 characters ends at its line end (CR LF too) or at a blank before a note.
+  for (const std::string after : {"\r\n", " station A, second try\n"}) {
+    auto r = harness::run("in.txt\n0\n0\n0\n0\n0\n" + cut_output + after + "\n", {{"in.txt", kRecord}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {cut_output, kOut}}));
+  }
+}
+
+TEST(ByteOrderMark, OnTheAnswersAndOnTheRecordIsPassedOver) {
+  const std::string mark = "\xEF\xBB\xBF";
+  auto r = harness::run(mark + kAnswers, {{"in.txt", mark + kRecord}});
+  EXPECT_EQ(r.out, kWholeDialogue);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files, (Files{{"in.txt", mark + kRecord}, {"amp2.csv", kAmp}, {"out.csv", kOut}}));
+}
+
+TEST(Rewrite, KeepsPermissionBitsLinksAndWritesInPlaceWhereItMust) {
+  const std::string older(5000, 'x');
+  // Through a symbolic link: the file it points to is replaced, keeping its permission bits.
+  harness::Options linked;
+  linked.in_child = [] {
+    ::chmod("data/out.csv", 0640);
+    (void)!::symlink("data/out.csv", "link.csv");
+  };
+  bool still_linked = false;
+  mode_t mode = 0;
+  linked.inspect = [&](const std::string& folder) {
+    struct stat st = {};
+    still_linked = ::lstat((folder + "/link.csv").c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (::stat((folder + "/data/out.csv").c_str(), &st) == 0) mode = st.st_mode & 07777;
+  };
+  auto l = harness::run("in.txt\n0\n0\n0\n0\n0\nlink.csv\n\n", {{"in.txt", kRecord}, {"data/out.csv", older}}, linked);
+  EXPECT_EQ(l.status, 0);
+  EXPECT_TRUE(still_linked);
+  EXPECT_EQ(mode, 0640u);
+  EXPECT_EQ(l.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"data/out.csv", kOut}}));
+
+  // The console's own file as output file: written through the console's stream, after its text.
+  auto console = harness::run("in.txt\n0\n0\n0\n0\n0\n/dev/stdout\n\n", {{"in.txt", kRecord}});
+  EXPECT_EQ(console.status, 0);
+  EXPECT_EQ(console.out, kWholeDialogue + kOut);
+  EXPECT_EQ(console.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}}));
+
+  // A file with a second hard link is rewritten in place: both names show the new text.
+  harness::Options hard;
+  hard.in_child = [] { (void)!::link("out.csv", "other.csv"); };
+  auto h = harness::run(kAnswers, {{"in.txt", kRecord}, {"out.csv", older}}, hard);
+  EXPECT_EQ(h.status, 0);
+  EXPECT_EQ(h.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"out.csv", kOut}, {"other.csv", kOut}}));
+
+  // In a folder that cannot be written, the older, longer files are emptied and rewritten.
+  auto r = harness::run(kAnswers, {{"in.txt", kRecord}, {"amp2.csv", older}, {"out.csv", older}}, unprivileged([] {
+                          ::chmod("amp2.csv", 0666);
+                          ::chmod("out.csv", 0666);
+                          ::chmod(".", 0555);
+                        }));
+  if (r.status == kSkipped) GTEST_SKIP() << "cannot run as an unprivileged user";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"out.csv", kOut}}));
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ void collect_and_remove(const std::string& top, const std::string& rel, std::map
 
 }  // namespace
 
-Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files, const Options& options) {
+std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
+                                 const std::map<std::string, std::string>& files, const Options& options) {
   char base_template[] = "/tmp/wavproc-e2e-XXXXXX";
   if (::mkdtemp(base_template) == nullptr) throw std::runtime_error("mkdtemp failed");
   const std::string base = base_template;
@@ -73,62 +74,78 @@ Result run(const std::string& stdin_text, const std::map<std::string, std::strin
     ::mkdir(path.substr(0, slash).c_str(), 0700);
     spill(path, text);
   }
-  spill(base + "/stdin", stdin_text);
 
   // A program that ends early must not take the harness down with it when the feed writes on.
   ::signal(SIGPIPE, SIG_IGN);
   int pipe_fds[2] = {-1, -1};
   if (options.feed && ::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+  const std::string program = options.program.empty() ? WAVPROC_BINARY : options.program;
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(options.program.empty() ? "wavproc" : options.program.c_str()));
   for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (::chdir(work.c_str()) != 0) ::_exit(127);
-    int in = options.feed ? pipe_fds[0] : ::open((base + "/stdin").c_str(), O_RDONLY);
-    int out = ::open((base + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open((base + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) ::_exit(127);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    if (options.feed) {
-      ::close(pipe_fds[0]);
-      ::close(pipe_fds[1]);
+  std::vector<pid_t> pids;
+  for (std::size_t i = 0; i < stdin_texts.size(); ++i) {
+    const std::string n = std::to_string(i);
+    spill(base + "/stdin" + n, stdin_texts[i]);
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      if (::chdir(work.c_str()) != 0) ::_exit(127);
+      int in = options.feed ? pipe_fds[0] : ::open((base + "/stdin" + n).c_str(), O_RDONLY);
+      int out = ::open((base + "/stdout" + n).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = ::open((base + "/stderr" + n).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (in < 0 || out < 0 || err < 0) ::_exit(127);
+      ::dup2(in, 0);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      if (options.feed) {
+        ::close(pipe_fds[0]);
+        ::close(pipe_fds[1]);
+      }
+      ::signal(SIGPIPE, SIG_DFL);
+      if (options.in_child) options.in_child();
+      ::execvp(program.c_str(), argv.data());
+      ::_exit(127);
     }
-    ::signal(SIGPIPE, SIG_DFL);
-    if (options.in_child) options.in_child();
-    if (options.program.empty()) {
-      ::execv(WAVPROC_BINARY, argv.data());
-    } else {
-      ::execvp(options.program.c_str(), argv.data());
-    }
-    ::_exit(127);
+    pids.push_back(pid);
   }
   if (options.feed) {
     ::close(pipe_fds[0]);
-    options.feed(pid, pipe_fds[1], base + "/stdout");
+    options.feed(pids.at(0), pipe_fds[1], base + "/stdout0");
   }
-  int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  std::vector<Result> results(pids.size());
+  for (std::size_t i = 0; i < pids.size(); ++i) {
+    int wstatus = 0;
+    while (::waitpid(pids[i], &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    const std::string n = std::to_string(i);
+    Result& r = results[i];
+    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    r.out = slurp(base + "/stdout" + n);
+    r.err = slurp(base + "/stderr" + n);
+    ::unlink((base + "/stdin" + n).c_str());
+    ::unlink((base + "/stdout" + n).c_str());
+    ::unlink((base + "/stderr" + n).c_str());
   }
-
-  Result r;
-  if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-  if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
-  r.out = slurp(base + "/stdout");
-  r.err = slurp(base + "/stderr");
-  collect_and_remove(work, "", r.files);
+  if (options.inspect) options.inspect(work);
+  std::map<std::string, std::string> left;
+  collect_and_remove(work, "", left);
+  for (Result& r : results) r.files = left;
   ::rmdir(work.c_str());
-  ::unlink((base + "/stdin").c_str());
-  ::unlink((base + "/stdout").c_str());
-  ::unlink((base + "/stderr").c_str());
   ::rmdir(base.c_str());
-  return r;
+  return results;
+}
+
+Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files, const Options& options) {
+  return run_together({stdin_text}, files, options).front();
+}
+
+std::string work_folder(const std::string& stdout_path) {
+  return stdout_path.substr(0, stdout_path.rfind('/')) + "/work";
 }
 
 std::string read_source_file(const std::string& relative_path) {

@@ -29,13 +29,29 @@ struct Options {
   std::function<void(pid_t, int, const std::string&)> feed;
   // The command-line arguments after the program's name.
   std::vector<std::string> args;
-  // The program to run instead of wavproc (a script's interpreter), found on PATH.
+  // When set, runs in the parent with the run's folder once the program has ended, before the
+  // files are collected (for what the file texts do not show: links, permission bits).
+  std::function<void(const std::string&)> inspect;
+  // The program to run instead of the built wavproc: a path, or a name found on PATH (a script's
+  // interpreter).
   std::string program;
 };
 
 // Runs wavproc (or options.program) with stdin_text as its standard input in a new folder holding files.
 Result run(const std::string& stdin_text, const std::map<std::string, std::string>& files = {},
            const Options& options = {});
+
+// Starts one wavproc per standard input text at once, all in one new folder holding files, and
+// waits for all; each result holds the files the folder holds at the end. No feed.
+std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
+                                 const std::map<std::string, std::string>& files = {}, const Options& options = {});
+
+// The folder a run works in, from the path of its standard output file (as feed is given it).
+std::string work_folder(const std::string& stdout_path);
+
+// wavproc built with the test hook that ends it by SIGKILL at the n-th write or placing of a
+// file, n taken from the environment variable WAVPROC_KILL_AT_STEP.
+inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
 // Waits (up to ten seconds) until the file at path holds text; returns whether it does.
 bool wait_for_output(const std::string& path, const std::string& text);

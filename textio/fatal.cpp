@@ -43,6 +43,7 @@ std::size_t reason_text(char* out, Reason reason, int sys_errno) {
     case Reason::start_eof: fixed = "read start: end of file"; break;
     case Reason::fmt_eof: fixed = "fmt: end of file"; break;
     case Reason::null_name: fixed = "open: null file name"; break;
+    case Reason::name_too_long: fixed = "open: file name longer than 30 characters"; break;
     case Reason::truncation: fixed = "endfile: truncation failed in endfile"; break;
     case Reason::invalid_number: fixed = "invalid number: incomprehensible list input"; break;
     case Reason::bad_repeat: fixed = "bad repetition count: incomprehensible list input"; break;

@@ -327,6 +327,7 @@ void read_formatted_text(int unit, const Format& fmt, char* item, int len) {
   detail::Unit& u = detail::units[unit];
   ReadOutcome r = read_text_line(u.in, u.at_end, item, len);
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
+  detail::name_cut = r.cut_in_word ? item : nullptr;
   detail::end_formatted();
 }
 

@@ -26,6 +26,7 @@ void InBuffer::attach(int fd, void (*before_wait)()) {
   if (block_ == nullptr) block_ = new (std::nothrow) char[kBlock];
   fd_ = fd;
   before_wait_ = before_wait;
+  mark_ = false;
   cur_ = end_ = block_;
   error_ = 0;
 }
@@ -63,6 +64,7 @@ int InBuffer::fill() {
     if (n > 0) {
       cur_ = block_;
       end_ = block_ + n;
+      if (mark_ && pass_mark()) return fill();
       return static_cast<unsigned char>(*cur_);
     }
     if (n < 0 && errno == EINTR) continue;
@@ -656,8 +658,20 @@ ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len) {
     text.add(static_cast<char>(c));
   }
   text.store(item, static_cast<std::size_t>(len));
+  // A name cut inside a word: the last column kept and the first one lost are both characters
+  // (a CR counts as one unless a line feed follows it).
+  bool cut_in_word = false;
+  if (len > 0 && item[len - 1] != ' ' && item[len - 1] != '\t') {
+    int c = cur.peek();
+    if (c == '\r') {
+      cur.advance();
+      cut_in_word = cur.peek() != '\n';
+    } else {
+      cut_in_word = c >= 0 && c != '\n' && c != ' ' && c != '\t';
+    }
+  }
   if (!cur.discard_line() && cur.failed()) return fail(Reason::read_failed, cur);
-  return {};
+  return {Reason::none, 0, cut_in_word};
 }
 
 }  // namespace wavproc

@@ -24,6 +24,7 @@ enum class Reason : int {
   bad_exponent,     // "exponent field: incomprehensible list input": no exponent digit, or above 99999999
   invalid_integer,  // "invalid integer: read unexpected character": a point or exponent letter in an integer
   integer_range,    // "invalid integer: value out of 32-bit range": an integer answer that does not fit
+  name_too_long,    // "open: file name longer than 30 characters": the name read was cut inside a word
   out_of_memory,    // "malloc failure: out of free space"
   cant_write,       // "list output start: can't write file": first write to a file opened for reading only
   open_failed,      // "open: " and the system's text
@@ -58,6 +59,8 @@ class InBuffer {
   // Takes the byte that peek() returned; only after peek() gave a byte.
   void advance() { ++cur_; }
   int error() const { return error_; }
+  // The stream attached last starts here: a UTF-8 byte-order mark at its front is passed over.
+  void skip_mark() { mark_ = true; }
 
   // The buffered bytes not taken yet, for scanning a run of bytes at once; take n with skip(n).
   const char* data() const { return cur_; }
@@ -66,6 +69,9 @@ class InBuffer {
 
  private:
   int fill();
+  // Takes a byte-order mark off the front of the block just filled, reading on where the first
+  // read gave only part of one; true when no byte of the block is left.
+  bool pass_mark();
 
   static constexpr std::size_t kBlock = 1 << 16;
   int fd_ = -1;
@@ -74,6 +80,7 @@ class InBuffer {
   const char* end_ = nullptr;
   char* block_ = nullptr;  // kBlock bytes, obtained on first attach to a descriptor
   int error_ = 0;
+  bool mark_ = false;  // the next fill is the stream's first
 };
 
 // One item slot of a free-form read.
@@ -93,6 +100,7 @@ struct Slot {
 struct ReadOutcome {
   Reason reason = Reason::none;
   int sys_errno = 0;
+  bool cut_in_word = false;  // a text line read: its last column kept and the next are both characters
 };
 
 // The free-form read of one statement: fills slots in order from in, across as many lines as it

@@ -1,11 +1,15 @@
 // Units: connecting the console and files, the record buffers, open and close, free-form
 // statements, the signal handlers and the ends of a run.
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +25,9 @@ namespace detail {
 Unit units[kUnits];
 std::string_view last_format;
 bool lately_reading = false;
+const char* name_cut = nullptr;
 void (*end_of_run)(int status) = nullptr;
+void (*file_step)() = nullptr;
 
 namespace {
 
@@ -43,6 +49,66 @@ int write_all(int fd, const char* text, std::size_t len, off_t* written) {
   return 0;
 }
 
+// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
+// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
+std::size_t whole_records(const char* p, std::size_t len) {
+  if (len <= PIPE_BUF) return len;
+  for (std::size_t i = PIPE_BUF; i > 0; --i) {
+    if (p[i - 1] == '\n') return i;
+  }
+  return PIPE_BUF;
+}
+
+// Waits until fd can take a write, with the interrupt and termination signals let through while it
+// waits: their handlers then find the unit's block in a settled state.
+void wait_writable(int fd) {
+  sigset_t open_mask;
+  sigprocmask(SIG_SETMASK, nullptr, &open_mask);
+  for (int s : kHandled) sigdelset(&open_mask, s);
+  pollfd p = {fd, POLLOUT, 0};
+  while (::ppoll(&p, 1, nullptr, &open_mask) < 0 && errno == EINTR) {
+  }
+}
+
+// Writes the unit's block from `sent` on to a stream whose writes may wait, a piece at a time;
+// returns 0 or the errno.
+int write_waiting(Unit& u) {
+  while (u.sent < u.used) {
+    const char* p = u.block + u.sent;
+    const std::size_t len = whole_records(p, u.used - u.sent);
+    wait_writable(u.fd);
+    const ssize_t n = ::write(u.fd, p, len);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return errno;
+    }
+    u.sent = u.sent + static_cast<std::size_t>(n);
+    u.written += static_cast<off_t>(n);
+  }
+  return 0;
+}
+
+// Writes what the stream takes at once of text to fd, from a signal handler: whole pieces while
+// the stream is ready, never waiting. Returns the bytes written.
+std::size_t write_now(int fd, const char* text, std::size_t len) {
+  std::size_t done = 0;
+  while (done < len) {
+    pollfd p = {fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLOUT) == 0) break;
+    const ssize_t n = ::write(fd, text + done, whole_records(text + done, len - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+// True when fd is a regular file, whose writes never wait for a reader.
+bool is_regular(int fd) {
+  struct stat st = {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 void flush_console_out() {
   Unit& u = units[kConsoleOut];
   if (u.used > 0 && !u.failed) {
@@ -59,25 +125,29 @@ void connect_console(int unit, int fd, bool reading) {
   u.writable = !reading;
   u.last_write = !reading;
   u.seekable = !::isatty(fd);
-  if (reading) u.in.attach(fd, flush_console_out);
+  u.may_block = !is_regular(fd);
+  if (reading) {
+    u.in.attach(fd, flush_console_out);
+    u.in.skip_mark();
+  }
 }
 
 [[noreturn]] void on_interrupt(int) {
   static const char msg[] = "Interrupt\n";
-  (void)!::write(2, msg, sizeof msg - 1);
+  write_now(2, msg, sizeof msg - 1);
   close_all_from_signal();
   ::_exit(1);
 }
 
 [[noreturn]] void on_terminate(int) {
   static const char msg[] = "Killed\n";
-  (void)!::write(2, msg, sizeof msg - 1);
+  write_now(2, msg, sizeof msg - 1);
   close_all_from_signal();
   ::_exit(1);
 }
 
 [[noreturn]] void abnormal_end_from_signal(const char* msg, std::size_t len) {
-  (void)!::write(2, msg, len);
+  write_now(2, msg, len);
   close_all_from_signal();
   std::signal(SIGABRT, SIG_DFL);
   std::abort();
@@ -115,11 +185,105 @@ std::string& record() {
   return r;
 }
 
+namespace {
+
+// Creates the unit's temporary file in its folder, named after the file so that one left by a
+// killed run shows what it is; returns its descriptor, or -1 with errno set.
+int create_temp(Unit& u, mode_t mode) {
+  constexpr std::size_t kKept = 200;  // of the file's name, so that the temporary name stays short
+  const std::size_t base_len = std::min(std::strlen(u.base), kKept);
+  const long pid = static_cast<long>(::getpid());
+  for (int attempt = 0;; ++attempt) {
+    char* p = u.temp;
+    std::memcpy(p, u.base, base_len);
+    p += base_len;
+    std::memcpy(p, ".wavproc-", 9);
+    p += 9;
+    p = std::to_chars(p, p + 20, pid).ptr;
+    if (attempt > 0) {
+      *p++ = '-';
+      p = std::to_chars(p, p + 4, attempt).ptr;
+    }
+    std::memcpy(p, ".tmp", 5);
+    const int fd = ::openat(u.dir_fd, u.temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // A name taken by a killed run of the same process number is passed by.
+    if (fd >= 0 || errno != EEXIST || attempt == 99) return fd;
+  }
+}
+
+// Starts the new content of a regular file at its first write: into a temporary file that takes
+// the file's owner group and permission bits, or, where a rename cannot put it in place (the
+// folder is not writable, the file has other links or another owner), into the file itself,
+// emptied first so that no older tail can remain behind the new text.
+void begin_rewrite(int unit) {
+  Unit& u = units[unit];
+  SignalGuard guard;
+  if (!u.in_temp && u.dir_fd >= 0) {
+    struct stat st = {};
+    // No link left means another run has put its file in place meanwhile: this run's rename
+    // then replaces that one whole, as it would have replaced the older file.
+    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink <= 1 && st.st_uid == ::geteuid()) {
+      const int fd = create_temp(u, 0600);
+      if (fd >= 0) {
+        if ((st.st_gid == ::getegid() || ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0) &&
+            ::fchmod(fd, st.st_mode & 07777) == 0) {
+          ::close(u.fd);
+          u.fd = fd;
+          u.in_temp = true;
+        } else {
+          ::close(fd);
+          ::unlinkat(u.dir_fd, u.temp, 0);
+        }
+      }
+    }
+  }
+  if (!u.in_temp && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
+    fatal(unit, Reason::truncation, errno);
+  }
+  u.started = true;
+}
+
+// Opens a file that is not a regular file for the direction of its first statement. It may wait
+// (a FIFO waits for its other end), so the signals stay open meanwhile; returns the descriptor or
+// -1 with errno set.
+int open_special(const Unit& u, bool reading) {
+  if (!reading && u.twin >= 0) return ::fcntl(u.twin, F_DUPFD_CLOEXEC, 3);
+  char path[kNameMax];
+  std::memcpy(path, u.name, u.name_len);
+  path[u.name_len] = '\0';
+  return ::open(path, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
+}
+
+// Takes the descriptor that open_special gave as the unit's stream.
+void take_special(Unit& u, int fd, bool reading) {
+  SignalGuard guard;
+  u.fd = fd;
+  u.readable = reading;
+  u.writable = !reading;
+  u.seekable = !::isatty(fd);
+  u.started = true;
+  if (reading) {
+    u.in.attach(fd, nullptr);
+    u.in.skip_mark();
+  }
+}
+
+}  // namespace
+
 // Makes sure the unit can take a record: connected for writing, with its block.
 void prepare_output(int unit) {
   Unit& u = units[unit];
   assert(u.connected);
   if (!u.writable) fatal(unit, Reason::cant_write);
+  if (!u.started && !u.console) {
+    if (u.special) {
+      const int fd = open_special(u, false);
+      if (fd < 0) fatal(unit, Reason::open_failed, errno);
+      take_special(u, fd, false);
+    } else {
+      begin_rewrite(unit);
+    }
+  }
   if (u.block == nullptr) {
     u.block = new (std::nothrow) char[kOutBlock];
     if (u.block == nullptr) fatal(unit, Reason::out_of_memory);
@@ -154,9 +318,13 @@ void commit_record(int unit, std::string_view rec) {
 void prepare_input(int unit) {
   Unit& u = units[unit];
   assert(u.connected);
-  if (!u.readable) {
-    // A file that could only be opened for writing (one the open created) is opened again for
-    // reading at the same place; written records go out first.
+  if (u.special && u.fd < 0) {
+    const int fd = open_special(u, true);
+    if (fd < 0) fatal(unit, Reason::read_failed, errno);
+    take_special(u, fd, true);
+  } else if (!u.readable) {
+    // A file that could only be opened for writing is opened again for reading at the same place;
+    // written records go out first.
     if (int err = flush_unit(u)) fatal(unit, Reason::write_failed, err);
     SignalGuard guard;
     char path[kNameMax];
@@ -199,12 +367,49 @@ namespace {
 // Forgets the unit's stream and state; it is free for another open.
 void disconnect(Unit& u) {
   u.in.detach();
+  if (u.dir_fd >= 0) ::close(u.dir_fd);
+  u.dir_fd = -1;
   u.connected = false;
   u.named = false;
   u.fd = -1;
   u.at_end = false;
   u.failed = false;
+  u.special = false;
+  u.started = false;
+  u.in_temp = false;
+  u.twin = -1;
   u.used = 0;
+  u.sent = 0;
+}
+
+// Puts a rewritten file's temporary file in place of the file, or removes it when nothing was
+// written, and closes the stream; returns 0 or the errno of the first failure. The content is
+// on the disk before the rename, so that after a power loss the name holds the older file or
+// the new one. Safe inside a signal handler.
+int put_in_place(Unit& u) {
+  int err = 0;
+  if (!u.started) {
+    ::close(u.fd);
+    ::unlinkat(u.dir_fd, u.temp, 0);
+  } else {
+    if (::fdatasync(u.fd) != 0) err = errno;
+    if (::close(u.fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (file_step != nullptr) file_step();
+    if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0 && err == 0) err = errno;
+  }
+  u.fd = -1;
+  u.in_temp = false;
+  return err;
+}
+
+// Cuts a file rewritten in place at what this connection wrote (nothing else may follow the new
+// text); returns 0 or the errno.
+int cut_at_written(const Unit& u) {
+  struct stat st = {};
+  if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
+    if (::ftruncate(u.fd, u.written) != 0) return errno;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -212,11 +417,23 @@ void disconnect(Unit& u) {
 int flush_unit(Unit& u) {
   if (u.used == 0 || u.failed) {
     u.used = 0;
+    u.sent = 0;
     return 0;
   }
   SignalGuard guard;
-  int err = write_all(u.fd, u.block, u.used, &u.written);
+  // A file that is the console's own comes after the console text shown before it.
+  if (u.twin == 1) {
+    if (int err = flush_unit(units[kConsoleOut])) return err;
+  }
+  int err = 0;
+  if (u.may_block) {
+    err = write_waiting(u);
+  } else {
+    if (file_step != nullptr && !u.console) file_step();
+    err = write_all(u.fd, u.block, u.used, &u.written);
+  }
   u.used = 0;
+  u.sent = 0;
   if (err != 0) u.failed = true;
   return err;
 }
@@ -225,7 +442,7 @@ Reason close_quietly(Unit& u, int* sys_errno) {
   if (!u.connected) return Reason::none;
   SignalGuard guard;
   // A unit whose stream was closed by a closing that failed stays connected only so that the
-  // report can name its file: now it is let go.
+  // report can name its file: now it is let go. So is a special file no statement opened.
   if (u.fd < 0) {
     disconnect(u);
     return Reason::none;
@@ -236,15 +453,22 @@ Reason close_quietly(Unit& u, int* sys_errno) {
   }
   if (u.console) return Reason::none;
   Reason reason = Reason::none;
-  // A file whose write failed is cut too, at what the stream took: a rewritten file must not
-  // show its older content behind the new text. Its failure is being reported already.
-  if (u.last_write) {
-    struct stat st = {};
-    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
-      if (::ftruncate(u.fd, u.written) != 0 && !u.failed) {
-        *sys_errno = errno;
-        reason = Reason::truncation;
-      }
+  if (u.in_temp) {
+    // A file whose write failed is put in place too, holding what the stream took; its failure
+    // is being reported already.
+    const int err = put_in_place(u);
+    if (err != 0 && !u.failed) {
+      *sys_errno = err;
+      reason = Reason::write_failed;
+    }
+    if (reason == Reason::none) disconnect(u);
+    return reason;
+  }
+  // A file rewritten in place whose write failed is cut too, at what the stream took.
+  if (u.last_write && !u.special) {
+    if (const int err = cut_at_written(u); err != 0 && !u.failed) {
+      *sys_errno = err;
+      reason = Reason::truncation;
     }
   }
   // Some file systems report a failed write only when the file is closed.
@@ -271,27 +495,26 @@ void close_all_from_signal() {
   for (Unit& u : units) {
     if (!u.connected || u.fd < 0) continue;
     std::size_t used = u.used;
-    if (used > 0 && !u.failed) {
-      const char* p = u.block;
-      std::size_t left = used;
-      while (left > 0) {
-        ssize_t n = ::write(u.fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-        u.written += static_cast<off_t>(n);
+    std::size_t sent = u.sent;
+    if (used > sent && !u.failed) {
+      if (u.may_block) {
+        // Only what the stream takes at once: the run must end now, not wait for a reader.
+        u.written += static_cast<off_t>(write_now(u.fd, u.block + sent, used - sent));
+      } else {
+        off_t written = 0;
+        (void)write_all(u.fd, u.block + sent, used - sent, &written);
+        u.written += written;
       }
     }
     u.used = 0;
+    u.sent = 0;
     if (u.console) continue;
-    if (u.last_write) {
-      struct stat st = {};
-      if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
-        (void)!::ftruncate(u.fd, u.written);
-      }
+    if (u.in_temp) {
+      (void)put_in_place(u);
+    } else {
+      if (u.last_write && !u.special) (void)cut_at_written(u);
+      ::close(u.fd);
     }
-    ::close(u.fd);
     u.connected = false;
   }
 }
@@ -300,6 +523,24 @@ void close_all_from_signal() {
 
 using detail::Unit;
 using detail::units;
+
+// An editor may begin a saved file, or the console's answers, with the UTF-8 byte-order mark: the
+// stream's first block loses it here, before any read sees it.
+bool InBuffer::pass_mark() {
+  static constexpr char kMark[] = "\xEF\xBB\xBF";
+  mark_ = false;
+  for (;;) {
+    const std::size_t have = static_cast<std::size_t>(end_ - cur_);
+    if (std::memcmp(cur_, kMark, std::min<std::size_t>(have, 3)) != 0) return false;
+    if (have >= 3) break;
+    const ssize_t got = ::read(fd_, block_ + have, kBlock - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    end_ += got;
+  }
+  cur_ += 3;
+  return cur_ == end_;
+}
 
 void start_up() {
   // A console stream closed by the caller would hand its number to the first file opened, and the
@@ -331,10 +572,76 @@ void start_up() {
   std::atexit(detail::close_at_exit);
 }
 
+namespace {
+
+// Splits path at its last slash: the folder part is written into folder ("." when there is none),
+// the rest is returned.
+const char* split_folder(const char* path, char* folder) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::strcpy(folder, ".");
+    return path;
+  }
+  const std::size_t len = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+  std::memcpy(folder, path, len);
+  folder[len] = '\0';
+  return slash + 1;
+}
+
+// Opens the folder of the file that path finally names, following symbolic links (at most 40, as
+// the system does), and writes that file's name in the folder into base (kNameMax bytes); returns
+// the folder's descriptor, or -1 with errno set.
+int open_final_folder(const char* path, char* base) {
+#ifdef O_PATH
+  constexpr int kFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  char folder[PATH_MAX];
+  char target[PATH_MAX];
+  const char* name = split_folder(path, folder);
+  int dir = ::openat(AT_FDCWD, folder, kFolder);
+  if (dir < 0) return -1;
+  std::strcpy(base, name);
+  for (int links = 0; links < 40; ++links) {
+    const ssize_t n = ::readlinkat(dir, base, target, sizeof target - 1);
+    if (n < 0) break;
+    target[n] = '\0';
+    name = split_folder(target, folder);
+    const int next = ::openat(dir, folder, kFolder);
+    const int err = next < 0 ? errno : ENAMETOOLONG;
+    ::close(dir);
+    if (next < 0 || std::strlen(name) >= detail::kNameMax) {
+      if (next >= 0) ::close(next);
+      errno = err;
+      return -1;
+    }
+    dir = next;
+    std::strcpy(base, name);
+  }
+  return dir;
+}
+
+// The console stream (1 or 2) that st is the file of, or -1.
+int console_twin(const struct stat& st) {
+  for (int fd : {1, 2}) {
+    struct stat c = {};
+    if (::fstat(fd, &c) == 0 && c.st_dev == st.st_dev && c.st_ino == st.st_ino) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
 void open_unit(int unit, std::string_view name, Status) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
+  // Only the open that takes the name from the read's own item refuses it.
+  const bool cut = name.data() == detail::name_cut;
+  detail::name_cut = nullptr;
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) fatal(unit, Reason::null_name, 0, name);
+  // A name cut inside a word would name some other file, perhaps one that exists.
+  if (cut) fatal(unit, Reason::name_too_long, 0, name);
   // A name with a NUL byte would open some other file than the one typed.
   if (name.find('\0') != std::string_view::npos || name.size() >= detail::kNameMax) {
     fatal(unit, Reason::open_failed, name.size() >= detail::kNameMax ? ENAMETOOLONG : EINVAL, name);
@@ -346,36 +653,78 @@ void open_unit(int unit, std::string_view name, Status) {
   char path[detail::kNameMax];
   std::memcpy(path, name.data(), name.size());
   path[name.size()] = '\0';
-  bool readable = true, writable = true;
-  int fd = ::open(path, O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    writable = false;
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  }
-  if (fd < 0) {
-    readable = false;
-    writable = true;
-    // Without O_TRUNC: an existing file that may only be written keeps its content until this
-    // connection's close cuts it to what was written, so an input file is never emptied.
-    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  }
-  if (fd < 0) fatal(unit, Reason::open_failed, errno, name);
-
   std::memcpy(u.name, name.data(), name.size());
   u.name_len = name.size();
-  u.named = true;
-  u.connected = true;
   u.console = false;
-  u.fd = fd;
-  u.readable = readable;
-  u.writable = writable;
   u.last_write = false;
   u.at_end = false;
   u.failed = false;
-  u.seekable = !::isatty(fd);
   u.used = 0;
+  u.sent = 0;
   u.written = 0;
-  u.in.attach(fd, nullptr);
+  u.started = false;
+  u.in_temp = false;
+  u.twin = -1;
+  u.dir_fd = -1;
+  u.fd = -1;
+
+  struct stat st = {};
+  const bool exists = ::stat(path, &st) == 0;
+  if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
+  if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
+    // A FIFO, a device or the console's own file: opened by its first statement, for its direction.
+    u.readable = ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
+    u.writable = ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+    if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, name);
+    u.special = true;
+    u.may_block = true;
+  } else {
+    u.special = false;
+    u.may_block = false;
+    u.dir_fd = open_final_folder(path, u.base);
+    if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, name);
+    if (u.base[0] == '\0') {
+      // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
+      ::close(u.dir_fd);
+      u.dir_fd = -1;
+    }
+    struct stat final_st = {};
+    const bool missing = u.base[0] != '\0' && ::fstatat(u.dir_fd, u.base, &final_st, 0) != 0 && errno == ENOENT;
+    int fd = -1;
+    if (missing) {
+      // A new file comes into being whole at the close; until then it is the temporary file,
+      // which reads as empty.
+      fd = detail::create_temp(u, 0666);
+      u.in_temp = fd >= 0;
+      u.readable = u.writable = true;
+    } else {
+      const int at = u.base[0] != '\0' ? u.dir_fd : AT_FDCWD;
+      const char* file = u.base[0] != '\0' ? u.base : path;
+      u.readable = u.writable = true;
+      fd = ::openat(at, file, O_RDWR | O_CLOEXEC);
+      if (fd < 0) {
+        u.writable = false;
+        fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
+      }
+      if (fd < 0) {
+        u.readable = false;
+        u.writable = true;
+        fd = ::openat(at, file, O_WRONLY | O_CLOEXEC);
+      }
+    }
+    if (fd < 0) {
+      const int err = errno;
+      if (u.dir_fd >= 0) ::close(u.dir_fd);
+      u.dir_fd = -1;
+      fatal(unit, Reason::open_failed, err, name);
+    }
+    u.fd = fd;
+    u.seekable = !::isatty(fd);
+    u.in.attach(fd, nullptr);
+    u.in.skip_mark();
+  }
+  u.named = true;
+  u.connected = true;
 }
 
 void close_unit(int unit) {

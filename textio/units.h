@@ -30,9 +30,22 @@ struct Unit {
   bool at_end = false;
   bool seekable = false;
   bool failed = false;  // a write failed: buffered output is dropped, nothing more is written
+  // Not a regular file (FIFO, device, terminal): opened at its first statement, for reading or for
+  // writing only, and never renamed or cut.
+  bool special = false;
+  bool may_block = false;  // writes may wait (pipe, FIFO, terminal): written a few records at a time
+  bool started = false;    // the first write has begun the file's new content
+  // The stream is the temporary file in the file's folder: renamed over the file at close once
+  // written, removed when nothing was written.
+  bool in_temp = false;
+  int twin = -1;    // a console stream that the file is: output goes through a copy of it
+  int dir_fd = -1;  // the folder of the file the name finally names (symbolic links followed)
+  char base[kNameMax] = {};      // that file's name in the folder
+  char temp[kNameMax + 32] = {};  // the temporary file's name in the folder
   InBuffer in;
   char* block = nullptr;
   volatile std::size_t used = 0;
+  volatile std::size_t sent = 0;  // bytes of block already written by a write that waits
   off_t written = 0;  // bytes this connection has put into the stream
 };
 
@@ -41,6 +54,9 @@ extern Unit units[kUnits];
 // The statement bookkeeping of the fatal report: the recorded format (empty: none) and direction.
 extern std::string_view last_format;
 extern bool lately_reading;
+// The item of the last file-name read when that read cut the name inside a word; the next open
+// refuses a name held there.
+extern const char* name_cut;
 
 // Blocks the signals whose handlers touch the unit table, for the life of the object.
 class SignalGuard {
@@ -82,5 +98,9 @@ void close_all_from_signal();
 // instead of ending the process: with the exit status, or -1 for the abnormal end. It must not
 // return (it throws to the caller of the stages).
 extern void (*end_of_run)(int status);
+
+// When set (only by a test build), called before each write of a file's block and before a
+// rewritten file is put in place: the moments at which a test ends the run from outside.
+extern void (*file_step)();
 
 }  // namespace wavproc::detail
