@@ -2,21 +2,23 @@
 # The Debian packages that wavproc's build and tests need, listed here once, and their installation.
 #
 # Usage: bash .ci/packages.sh build|test
-#   build  what building the program needs: cmake, make and a C++20 compiler. Nothing is installed
-#          when cmake and a C++ compiler are already found, from whatever source.
+#   build  what building the program needs: cmake, make, a C++20 compiler and the header-only
+#          fast_float. Nothing is installed when all of them are already found, from whatever source.
 #   test   what `bash tests/check.sh` needs: the build packages and every library and tool the
 #          tests, the sanitizer build, the fuzz targets and the benchmarks use.
 # As root on Debian the missing packages are installed with apt-get; otherwise they are named,
 # with the command that installs them, and the caller goes on (its build then tells what fails).
 set -euo pipefail
 
-build_packages=(cmake make g++)
-test_packages=("${build_packages[@]}" pkg-config libgtest-dev libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev gnuplot-nox libxml2-utils)
+build_packages=(cmake make g++ libfast-float-dev)
+test_packages=("${build_packages[@]}" pkg-config libgtest-dev libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
+  libc++-dev libc++abi-dev gnuplot-nox libxml2-utils)
 
 case ${1:-} in
   build)
     if command -v cmake >/dev/null && command -v make >/dev/null &&
-      { [[ -n ${CXX:-} ]] || command -v c++ >/dev/null || command -v g++ >/dev/null || command -v clang++ >/dev/null; }; then
+      { [[ -n ${CXX:-} ]] || command -v c++ >/dev/null || command -v g++ >/dev/null || command -v clang++ >/dev/null; } &&
+      { [[ -f /usr/include/fast_float/fast_float.h ]] || [[ -f /usr/local/include/fast_float/fast_float.h ]]; }; then
       exit 0
     fi
     wanted=("${build_packages[@]}")

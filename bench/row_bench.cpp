@@ -1,7 +1,7 @@
 // The three costs inside a run of the largest record, each through the program's own path: reading
 // the record's rows from a file descriptor (bytes and rows per second), writing the rows of the
 // output waveform file and of "amp2.csv" through formatted statements to a unit (rows per second),
-// and the six transforms of one run (the twiddles are built before timing starts, as a run builds
+// the moduli of the spectrum lines written, and the six transforms of one run (the twiddles are built before timing starts, as a run builds
 // them once).
 #include <unistd.h>
 
@@ -137,6 +137,29 @@ void BM_WriteSpectrumRows(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLines));
 }
 BENCHMARK(BM_WriteSpectrumRows)->Unit(benchmark::kMillisecond);
+
+// The moduli of one run's spectrum (nf/2 lines of the two written components), by the program's
+// correctly rounded modulus (Arg 0) and, for comparison, by the C library's hypot (Arg 1), which
+// std::abs of a complex is.
+void BM_SpectrumModuli(benchmark::State& state) {
+  const bool library = state.range(0) == 1;
+  std::vector<std::complex<double>> fx[2];
+  for (std::uint64_t c = 0; c < 2; ++c) {
+    const std::vector<double> x = accelerogram(3 + c);
+    fx[c].assign(x.begin(), x.end());
+    wavproc::wvfast(kRows, fx[c].data(), kRows, -1);
+  }
+  std::vector<double> amp(kRows);
+  for (auto _ : state) {
+    for (std::size_t i = 1; i <= kRows / 2; ++i) {
+      amp[2 * i - 2] = library ? std::abs(fx[0][i]) : wavproc::modulus(fx[0][i]);
+      amp[2 * i - 1] = library ? std::abs(fx[1][i]) : wavproc::modulus(fx[1][i]);
+    }
+    benchmark::DoNotOptimize(amp.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kRows / 2);
+}
+BENCHMARK(BM_SpectrumModuli)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The transforms of one run at length n: three forward on the loaded components, three backward.
 void BM_SixTransforms(benchmark::State& state) {

@@ -85,7 +85,7 @@ void spectrum_stage() {
   write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int32_t i = 2; i <= sc.nom; ++i) {
     const double f = ((i - 1) * sc.dom) / kTwoPi;
-    write_formatted(kSpectrumUnit, kSpectrumRow, {f, std::abs(rs.fx1[i]), std::abs(rs.fx2[i])});
+    write_formatted(kSpectrumUnit, kSpectrumRow, {f, modulus(rs.fx1[i]), modulus(rs.fx2[i])});
   }
   close_unit(kSpectrumUnit);
 }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs wavproc on the bundled example record in a fresh folder, with the answers in answers.txt
 # (band-pass 0.1-0.2 to 20-25 Hz, one integration: acceleration to velocity, every second sample),
-# then shows the head of both files it wrote.
+# shows the head of both files it wrote, and compares the console text and both files with the
+# bytes every correct build gives (examples/expected/); ends with status 1 if any differs.
 #
 # Usage: bash examples/run.sh [WAVPROC]
 # Without WAVPROC it first builds the program in build/ of this source tree, which needs cmake,
-# make and a C++20 compiler only (as root on Debian it installs them when they are missing).
+# make, a C++20 compiler and the fast_float header (as root on Debian it installs them when they
+# are missing).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 binary=${1:-}
@@ -16,13 +18,27 @@ if [[ -z $binary ]]; then
   cmake --build "$top/build" -j"$(nproc 2>/dev/null || echo 2)" --target wavproc
   binary=$top/build/wavproc
 fi
+# A bare name is a program on PATH; any other path is taken from where the script was called.
+[[ $binary == */* ]] || binary=$(command -v "$binary")
+binary=$(realpath "$binary")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$here/record.txt" "$work/"
 cd "$work"
-"$binary" < "$here/answers.txt"
+"$binary" < "$here/answers.txt" | tee console.txt
 echo
 echo "== head of amp2.csv =="
 head -n 6 amp2.csv
 echo "== head of velocity.csv =="
 head -n 6 velocity.csv
+echo
+status=0
+for file in console.txt amp2.csv velocity.csv; do
+  if cmp -s "$file" "$here/expected/$file"; then
+    echo "$file: the same bytes as examples/expected/$file"
+  else
+    echo "$file: DIFFERS from examples/expected/$file"
+    status=1
+  fi
+done
+exit "$status"

@@ -1,6 +1,6 @@
 // The radix-2 transform: the bit-reversal permutation, then log2 n butterfly passes. Every kernel
-// forms each butterfly exactly as the plain algorithm does (the twiddle from its own angle formula,
-// the complex product written out, no fused multiply-add), so all of them give the same bits; they
+// forms each butterfly exactly as the plain algorithm does (the correctly rounded twiddle of its
+// angle, the complex product written out, no fused multiply-add), so all of them give the same bits; they
 // differ only in how many butterflies one instruction carries and in how many passes one sweep over
 // the array makes.
 #include "fft/fft.h"
@@ -8,16 +8,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cassert>
 #include <charconv>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <utility>
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -31,56 +28,18 @@ namespace {
 using Complex = std::complex<double>;
 using detail::FftKernel;
 
-// The transform's value of π; the twiddle angles are built from it, not from the exact constant.
-constexpr double pai = 3.141592654;
-
-// The largest half-span whose twiddles are tabulated: enough for every length up to 32768.
+// The largest half-span, that of the longest transform (32768).
 constexpr std::size_t table_kmax = 16384;
 
-// Returns w = exp(I·φ) for 0-based position k of the pass of half-span kmax, with
-// φ = double(k·ind)·pai/kmax: the integer product converted, times pai, then divided by kmax.
-// The complex exponential of an imaginary angle is cos φ + I·sin φ to the bit, and one sincos
-// costs less than the general complex routine.
-Complex twiddle(int k, int kmax, int ind) {
-  const double phi = static_cast<double>(k * ind) * pai / static_cast<double>(kmax);
-  return Complex(std::cos(phi), std::sin(phi));
-}
-
 // The forward twiddles (ind = -1) of every pass up to half-span table_kmax, as (re, im) pairs: the
-// pass of half-span kmax reads complex entries [kmax, 2·kmax); entry 0 is unused. The levels are
-// filled as longer transforms ask for them, so a short record computes and touches only its own.
-// The backward pass reads the same entries conjugated: its angle is the forward one negated
-// (doubling, the product with pai and the division all commute with the sign), and exp(-I·φ) is
-// conj(exp(I·φ)) to the bit.
-alignas(64) double table[4 * table_kmax];
-std::atomic<std::size_t> table_filled{0};  // every level up to this half-span is in place
-std::mutex table_mutex;
-
-// Returns the forward twiddle table with every level up to half-span kmax (<= table_kmax) filled.
-const double* twiddle_table(std::size_t kmax) {
-  if (table_filled.load(std::memory_order_acquire) >= kmax) return table;
-  std::lock_guard<std::mutex> lock(table_mutex);
-  const std::size_t filled = table_filled.load(std::memory_order_relaxed);
-  if (filled < kmax) {
-    const int top = static_cast<int>(kmax);
-    for (int k = 0; k < top; ++k) {
-      const Complex w = twiddle(k, top, -1);
-      table[2 * (kmax + static_cast<std::size_t>(k))] = w.real();
-      table[2 * (kmax + static_cast<std::size_t>(k)) + 1] = w.imag();
-    }
-    // The angle of half-span kmax at k equals that of half-span 2·kmax at 2·k: doubling the
-    // integer, the product with pai and the divisor all scale by exactly two, so the copies are
-    // the same bits. Levels filled before hold those bits already.
-    for (std::size_t level = kmax / 2; level > filled; level /= 2) {
-      for (std::size_t k = 0; k < level; ++k) {
-        table[2 * (level + k)] = table[2 * (2 * level + 2 * k)];
-        table[2 * (level + k) + 1] = table[2 * (2 * level + 2 * k) + 1];
-      }
-    }
-    table_filled.store(kmax, std::memory_order_release);
-  }
-  return table;
-}
+// pass of half-span kmax reads complex entries [kmax, 2·kmax); entry 0 is unused. Entry kmax + k is
+// exp(I·φ) with φ = double(-k)·pai/kmax, each part the double nearest to the exact cosine and sine
+// of φ, written at build time by fft/make_twiddles.cpp. The backward pass reads the same entries
+// conjugated: its angle is the forward one negated (the product with pai and the division commute
+// with the sign), the cosine is even, the sine odd, and rounding to nearest is symmetric.
+alignas(64) constexpr double table[4 * table_kmax] = {
+#include "twiddle_table.inc"
+};
 
 // The imaginary part of a tabulated twiddle for the direction: as tabulated forward, 0 − im
 // backward. The forward table's imaginary parts are +0 or nonzero, and 0 − (+0) is +0, the
@@ -114,24 +73,10 @@ void run_pass_portable(std::size_t n, double* d, const double* tw, std::size_t k
   }
 }
 
-// Runs the pass of half-span kmax (beyond the table) with each twiddle evaluated once per position.
-void run_pass_untabled(std::size_t n, double* d, std::size_t kmax, int ind) {
-  for (std::size_t k = 0; k < kmax; ++k) {
-    const Complex w = twiddle(static_cast<int>(k), static_cast<int>(kmax), ind);
-    for (std::size_t i = k; i < n; i += 2 * kmax) butterfly(d + 2 * i, d + 2 * (i + kmax), w.real(), w.imag());
-  }
-}
-
 // Runs every butterfly pass over d[0..2n), n >= 2, one pass per sweep, one butterfly at a time.
 template <bool Backward>
-void run_passes_portable(std::size_t n, double* d, const double* tw, int ind) {
-  for (std::size_t kmax = 1; kmax < n; kmax *= 2) {
-    if (kmax <= table_kmax) {
-      run_pass_portable<Backward>(n, d, tw, kmax);
-    } else {
-      run_pass_untabled(n, d, kmax, ind);
-    }
-  }
+void run_passes_portable(std::size_t n, double* d, const double* tw) {
+  for (std::size_t kmax = 1; kmax < n; kmax *= 2) run_pass_portable<Backward>(n, d, tw, kmax);
 }
 
 #ifdef WAVPROC_FFT_X86
@@ -203,15 +148,12 @@ void run_pass_pair_sse2(std::size_t n, double* d, const double* tw, std::size_t 
   }
 }
 
-// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep while two are left.
 template <bool Backward>
-void run_passes_sse2(std::size_t n, double* d, const double* tw, int ind) {
+void run_passes_sse2(std::size_t n, double* d, const double* tw) {
   std::size_t kmax = 1;
   while (kmax < n) {
-    if (kmax > table_kmax) {
-      run_pass_untabled(n, d, kmax, ind);
-      kmax *= 2;
-    } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
+    if (kmax <= n / 4) {
       run_pass_pair_sse2<Backward>(n, d, tw, kmax);
       kmax *= 4;
     } else {
@@ -305,9 +247,9 @@ template <bool Backward>
   }
 }
 
-// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep where the table allows.
+// Runs every butterfly pass over d[0..2n), n >= 2, two passes per sweep while two are left.
 template <bool Backward>
-[[gnu::target("avx")]] void run_passes_avx(std::size_t n, double* d, const double* tw, int ind) {
+[[gnu::target("avx")]] void run_passes_avx(std::size_t n, double* d, const double* tw) {
   if (n < 4) {
     run_pass_portable<Backward>(n, d, tw, 1);
     return;
@@ -315,10 +257,7 @@ template <bool Backward>
   run_first_passes_avx<Backward>(n, d, tw);
   std::size_t kmax = 4;
   while (kmax < n) {
-    if (kmax > table_kmax) {
-      run_pass_untabled(n, d, kmax, ind);
-      kmax *= 2;
-    } else if (kmax <= n / 4 && 2 * kmax <= table_kmax) {
+    if (kmax <= n / 4) {
       run_pass_pair_avx<Backward>(n, d, tw, kmax);
       kmax *= 4;
     } else {
@@ -410,12 +349,13 @@ void permute_by_tiles(std::size_t n, Complex* a) {
   std::abort();
 }
 
-// Aborts unless the call meets the contract: ind is ±1, 0 <= n <= mom, n is 0 or a power of two,
+// Aborts unless the call meets the contract: ind is ±1, 0 <= n <= mom, n <= 32768, n is 0 or a power of two,
 // and a is an array when there is something to transform.
 void check_call(int n, const Complex* a, int mom, int ind) {
   if (ind != -1 && ind != 1) reject_call("the direction is neither -1 nor +1", n, mom, ind);
   if (n < 0) reject_call("the length is negative", n, mom, ind);
   if (n > mom) reject_call("the length exceeds the capacity of the array", n, mom, ind);
+  if (n > static_cast<int>(2 * table_kmax)) reject_call("the length exceeds 32768", n, mom, ind);
   if ((n & (n - 1)) != 0) reject_call("the length is not a power of two", n, mom, ind);
   if (n > 1 && a == nullptr) reject_call("the array is missing", n, mom, ind);
 }
@@ -424,19 +364,19 @@ void check_call(int n, const Complex* a, int mom, int ind) {
 void run_passes(FftKernel kernel, std::size_t n, Complex* a, int ind) {
   // std::complex<double> is laid out as two doubles, real part first, and may be read as such.
   double* d = reinterpret_cast<double*>(a);
-  const double* tw = twiddle_table(std::min(n / 2, table_kmax));
+  const double* tw = table;
   const bool backward = ind > 0;
   switch (kernel) {
 #ifdef WAVPROC_FFT_X86
     case FftKernel::avx:
-      backward ? run_passes_avx<true>(n, d, tw, ind) : run_passes_avx<false>(n, d, tw, ind);
+      backward ? run_passes_avx<true>(n, d, tw) : run_passes_avx<false>(n, d, tw);
       return;
     case FftKernel::sse2:
-      backward ? run_passes_sse2<true>(n, d, tw, ind) : run_passes_sse2<false>(n, d, tw, ind);
+      backward ? run_passes_sse2<true>(n, d, tw) : run_passes_sse2<false>(n, d, tw);
       return;
 #endif
     default:
-      backward ? run_passes_portable<true>(n, d, tw, ind) : run_passes_portable<false>(n, d, tw, ind);
+      backward ? run_passes_portable<true>(n, d, tw) : run_passes_portable<false>(n, d, tw);
       return;
   }
 }
@@ -490,6 +430,13 @@ void permute_bit_reversed(int n, Complex* a) {
     }
     j += m;
   }
+}
+
+Complex tabulated_twiddle(int k, int kmax, int ind) {
+  assert(kmax >= 1 && static_cast<std::size_t>(kmax) <= table_kmax && k >= 0 && k < kmax);
+  const std::size_t entry = static_cast<std::size_t>(kmax + k);
+  const double im = table[2 * entry + 1];
+  return Complex(table[2 * entry], ind > 0 ? twiddle_imag<true>(im) : twiddle_imag<false>(im));
 }
 
 void wvfast_with(FftKernel kernel, int n, Complex* a, int mom, int ind) {

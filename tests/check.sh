@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need (as root on Debian: the test packages of .ci/packages.sh), builds
-# wavproc with warnings as errors and runs every test; runs every test again in a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes each fuzz target for a short while
-# (FUZZ_SECONDS each, 60 unless set; 0 leaves the fuzzing out).
+# wavproc with warnings as errors and runs every test; builds it again with clang and LLVM's libc++
+# and compares the two builds' output byte for byte (tests/compare_builds.sh); runs every test again
+# in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes each fuzz target for
+# a short while (FUZZ_SECONDS each, 60 unless set; 0 leaves the fuzzing out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -23,6 +24,12 @@ require_tests build
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
 passed=$(ctest --test-dir build -N | sed -n 's/^Total Tests: //p')
+
+echo "== clang and LLVM libc++ build, compared byte for byte with the GCC build"
+CXX=clang++ cmake -S . -B build-libcxx -DCMAKE_BUILD_TYPE=Release -DWAVPROC_WERROR=ON -DWAVPROC_TESTS=OFF \
+  -DWAVPROC_BENCH=OFF -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ >/dev/null
+cmake --build build-libcxx -j"$jobs" --target wavproc
+bash tests/compare_builds.sh build/wavproc build-libcxx/wavproc 200
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 # The first report ends the process with its own status (86, 87): never 0, 1 or the SIGABRT of a

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -159,6 +160,21 @@ TEST(OutputFile, AnUnchangedSpectrumGivesBackTheRecord) {
     // The output shows four decimals of samples that carry three: they must agree exactly.
     EXPECT_EQ(worst, 0.0) << "column " << col << " of " << largest;
   }
+}
+
+// The example run gives the committed bytes: console text and both files (examples/expected/),
+// the same on every platform with IEEE-754 doubles.
+TEST(OutputFile, TheExampleGivesTheCommittedBytes) {
+  const std::string record = harness::read_source_file("examples/record.txt");
+  auto r = harness::run(harness::read_source_file("examples/answers.txt"), {{"record.txt", record}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, harness::read_source_file("examples/expected/console.txt"));
+  const std::map<std::string, std::string> want = {
+      {"record.txt", record},
+      {"amp2.csv", harness::read_source_file("examples/expected/amp2.csv")},
+      {"velocity.csv", harness::read_source_file("examples/expected/velocity.csv")}};
+  EXPECT_TRUE(r.files == want) << "the files of the example run differ from examples/expected/";
 }
 
 }  // namespace

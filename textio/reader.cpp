@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 
+#include "fast_float/fast_float.h"
 #include "textio/textio.h"
 
 namespace wavproc {
@@ -309,7 +310,8 @@ double to_double(Number& n) {
     end = std::to_chars(end, std::end(n.digits), scale).ptr;
   }
   double v = 0.0;
-  std::from_chars_result r = std::from_chars(n.digits, end, v);
+  // fast_float rounds exactly as the standard's from_chars does, and is there on every platform.
+  fast_float::from_chars_result r = fast_float::from_chars(n.digits, end, v);
   if (r.ec == std::errc::result_out_of_range) v = magnitude > 0 ? inf : 0.0;
   assert(r.ec == std::errc{} || r.ec == std::errc::result_out_of_range);
   return n.negative ? -v : v;
