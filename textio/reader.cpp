@@ -449,6 +449,15 @@ constexpr std::uint64_t kExactPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 100
 constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The nearest double to ±m/10^places, for m <= 2^53 and places <= 22: m and 10^places are exact
+// doubles, and one division rounds their quotient correctly. All-zero digits give +0, whatever
+// the sign.
+double decimal_value(std::uint64_t m, int places, bool negative) {
+  if (m == 0) return 0.0;
+  const double v = static_cast<double>(m) / kExactPow10[places];
+  return negative ? -v : v;
+}
+
 // Reads a plain decimal ([sign] digits [. digits], at most 19 digits) from [p, e) that a value end
 // follows inside those bytes, and whose digits form an integer m <= 2^53 with at most 22 of them
 // after the point. Then m and 10^places are exact doubles and one division rounds m/10^places
@@ -473,13 +482,7 @@ const char* scan_plain_decimal(const char* p, const char* e, double& x) {
   const std::ptrdiff_t digits = integers + places;
   if (digits == 0 || digits > 19 || q == e || !ends_value(static_cast<unsigned char>(*q))) return nullptr;
   if (m > (std::uint64_t{1} << 53) || places > 22) return nullptr;
-  // A number whose digits are all zeros is +0, whatever its sign.
-  if (m == 0) {
-    x = 0.0;
-    return q;
-  }
-  const double v = static_cast<double>(m) / kExactPow10[places];
-  x = negative ? -v : v;
+  x = decimal_value(m, static_cast<int>(places), negative);
   return q;
 }
 
@@ -531,13 +534,7 @@ const char* scan_short_decimal(const char* p, const char* e, double& x) {
   if (integers + places == 0 || !ends_value(static_cast<unsigned char>(*q)) || m > (std::uint64_t{1} << 53)) {
     return scan_plain_decimal(start, e, x);
   }
-  // m and 10^places are exact doubles: one division rounds their quotient correctly.
-  if (m == 0) {
-    x = 0.0;
-    return q;
-  }
-  const double v = static_cast<double>(m) / kExactPow10[places];
-  x = negative ? -v : v;
+  x = decimal_value(m, places, negative);
   return q;
 }
 
