@@ -356,6 +356,9 @@ std::uint64_t eight_digits(std::uint32_t x) {
 constexpr std::uint64_t kZeroChars = 0x3030303030303030ULL;
 constexpr std::uint64_t kBlankChars = 0x2020202020202020ULL;
 
+// A word whose lowest count bytes (0 to 7) are blanks, the rest zero.
+constexpr std::uint64_t blank_chars(int count) { return count == 0 ? 0 : kBlankChars >> (8 * (8 - count)); }
+
 // Writes the integer part w of a fixed field and its sign, right-aligned in `whole` characters
 // (2 to 8); false (nothing written) when they do not fit. Little-endian machines only: the text
 // is built in a word whose lowest byte is the first character.
@@ -384,6 +387,7 @@ bool write_whole_part(char* out, std::uint64_t w, bool minus) {
 template <int w, int d>
 void write_fixed_shaped(char* out, double v) {
   constexpr int whole = w - d - 1;
+  constexpr int shown = std::min(whole, 8 - d);  // integer digits that share a word with the decimals
   const Binary b = decompose(std::fabs(v));
   const int s = -b.e - d;
   if (s < 1) {
@@ -402,6 +406,33 @@ void write_fixed_shaped(char* out, double v) {
   const bool minus = std::signbit(v) && n != 0;
   if constexpr (std::endian::native != std::endian::little) {
     write_fixed_scaled(out, n, minus, w, d);
+  } else if (n < kPow10[shown + d]) {
+    // One word of eight digits holds the whole text: zeros, `shown` integer digits, d decimals.
+    const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(n));
+    const std::uint64_t chars = digits | kZeroChars;
+    // Leading zeros of the integer digits, one digit kept: "0" stands for an empty integer part.
+    const int lead = std::min(std::countr_zero(digits) / 8, 7 - d) - (8 - d - shown);
+    const int sign_at = whole - shown + lead - 1;  // the character before the first digit
+    if (minus && sign_at < 0) {
+      write_stars(out, w);
+      return;
+    }
+    std::uint64_t integer = (chars >> (8 * (8 - d - shown))) & ((std::uint64_t{1} << (8 * shown)) - 1);
+    const std::uint64_t blank_mask = (std::uint64_t{1} << (8 * lead)) - 1;
+    integer = (integer & ~blank_mask) | (kBlankChars & blank_mask);
+    std::uint64_t head = blank_chars(whole - shown) | (integer << (8 * (whole - shown))) |
+                         (std::uint64_t{'.'} << (8 * whole));
+    if (minus) head = (head & ~(std::uint64_t{0xFF} << (8 * sign_at))) | (std::uint64_t{'-'} << (8 * sign_at));
+    const std::uint64_t decimals = chars >> (8 * (8 - d));
+    if constexpr (w <= 8) {
+      head |= decimals << (8 * (whole + 1));
+      std::memcpy(out, &head, w);
+    } else {
+      std::memcpy(out, &head, whole + 1);
+      std::memcpy(out + whole + 1, &decimals, d);
+    }
+  } else if constexpr (shown == whole) {
+    write_stars(out, w);
   } else {
     const std::uint64_t integer = n / kPow10[d];
     const auto fraction = static_cast<std::uint32_t>(n - integer * kPow10[d]);
