@@ -1,6 +1,8 @@
 // Fixed-point and exponent fields, and the free-form texts of numbers. Every digit comes from the
 // exact binary value rounded half-even to the decimal length the text needs: a 128-bit integer path
-// serves the magnitudes the waveform and spectrum files hold, std::to_chars everything else.
+// serves the magnitudes the waveform and spectrum files hold, std::to_chars everything else. The
+// four shapes of the files (F6.3, F8.4, F12.4, E12.4) have writers of their own that give the same
+// text with less work, falling back to the general ones outside the magnitudes they serve.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -359,14 +361,14 @@ constexpr std::uint64_t kBlankChars = 0x2020202020202020ULL;
 // A word whose lowest count bytes (0 to 7) are blanks, the rest zero.
 constexpr std::uint64_t blank_chars(int count) { return count == 0 ? 0 : kBlankChars >> (8 * (8 - count)); }
 
-// Writes the integer part w of a fixed field and its sign, right-aligned in `whole` characters
+// Writes the integer part n of a fixed field and its sign, right-aligned in `whole` characters
 // (2 to 8); false (nothing written) when they do not fit. Little-endian machines only: the text
 // is built in a word whose lowest byte is the first character.
 template <int whole>
-bool write_whole_part(char* out, std::uint64_t w, bool minus) {
+bool write_whole_part(char* out, std::uint64_t n, bool minus) {
   static_assert(whole >= 2 && whole <= 8);
-  if (w >= kPow10[minus ? whole - 1 : whole]) return false;
-  const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(w));
+  if (n >= kPow10[minus ? whole - 1 : whole]) return false;
+  const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(n));
   // Leading zero digits of the eight, one digit kept: "0" stands for an empty integer part.
   const int lead = std::min(std::countr_zero(digits) / 8, 7);
   const int blanks = lead - (8 - whole);
@@ -571,6 +573,7 @@ void write_exp_field(char* out, double v, int w, int d) {
   }
 }
 
+// The writer made for the shape kind w.d, or null.
 FieldWriter field_writer(char kind, int w, int d) {
   if (kind == 'F' && w == 6 && d == 3) return write_fixed_shaped<6, 3>;
   if (kind == 'F' && w == 8 && d == 4) return write_fixed_shaped<8, 4>;
