@@ -491,6 +491,11 @@ bool four_significant(double a, std::uint32_t& n, int& k) {
 
 // The field E12.4 of v: two blanks, or a blank and a minus, then "0.", four digits, the exponent.
 void write_exp_12_4(char* out, double v) {
+  // Zero of either sign: the lines a band-pass filter has cleared.
+  if (v == 0.0) {
+    std::memcpy(out, "  0.0000E+00", 12);
+    return;
+  }
   const double a = std::fabs(v);
   std::uint32_t n = 0;
   int k = 0;
