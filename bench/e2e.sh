@@ -12,7 +12,8 @@
 # In a new temporary folder it writes a record of 32768 rows and one of 4000 rows (dt = 0.01 s,
 # five significant digits), then times with hyperfine, in one session:
 #   I/O floor    bench/io_floor reads the large record whole and writes two files of exactly the
-#                sizes that case (a) writes, in the same 64 KiB blocks, without parsing or formatting
+#                sizes that case (a) writes, in the same 64 KiB blocks and with the same whole-file
+#                replacement, without parsing or formatting
 #   case (a)     the large record: no polarity change, no filter, no integration, no cut, skip 0
 #   case (b)     the large record: band-pass 0.1-0.2 to 20-25 Hz and one integration
 #   4000 rows    the small record, answered as case (a)
