@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# End-to-end speed of whole wavproc runs, side by side with the I/O floor of the same record.
+# End-to-end speed of whole wavproc runs, side by side with the I/O floor of the same record and
+# with the same pipeline written with numpy.
 #
 # Usage: bench/e2e.sh BUILD_DIR [RUNS]
 #   BUILD_DIR  a build folder holding wavproc, bench/io_floor and bench/run_in (this script builds
 #              nothing: cmake --build BUILD_DIR --target wavproc io_floor run_in)
 #   RUNS       timed runs of each command after 5 warm-up runs (default 30)
+# Needs hyperfine and python3 (Debian: apt-get install hyperfine python3); the numpy peer is timed
+# when a python3 with numpy is found (python3 on PATH, else /usr/bin/python3; Debian: python3-numpy).
 #
 # In a new temporary folder it writes a record of 32768 rows and one of 4000 rows (dt = 0.01 s,
 # five significant digits), then times with hyperfine, in one session:
 #   I/O floor    bench/io_floor reads the large record whole and writes two files of exactly the
-#                sizes that case (a) writes, in the same 64 KiB blocks, without parsing or formatting
+#                sizes that case (a) writes, in the same 64 KiB blocks and with the same whole-file
+#                replacement, without parsing or formatting
 #   case (a)     the large record: no polarity change, no filter, no integration, no cut, skip 0
 #   case (b)     the large record: band-pass 0.1-0.2 to 20-25 Hz and one integration
 #   4000 rows    the small record, answered as case (a)
-# Every command starts through bench/run_in (chdir, standard input from a file, exec), so all four
-# carry the same start-up. It prints the medians, the ratios and each case's peak resident memory
-# (measured by run_in --peak-rss), and leaves the hyperfine exports (e2e.json, e2e.md) in the
-# temporary folder, whose name it prints.
+#   numpy peer   bench/e2e/numpy_peer.py on the large record, as case (a)
+# Every command starts through bench/run_in (chdir, standard input from a file, exec), so all
+# carry the same start-up. It prints the medians, each case's peak resident memory (measured by
+# run_in --peak-rss), then each target with its measured ratio and whether it is met, and leaves
+# the hyperfine exports (e2e.json, e2e.md) in the temporary folder, whose name it prints.
+# Exit status: 0 when every target is met, 1 when one is not, 2 when something is missing.
 set -euo pipefail
 
 build=$(cd "${1:?usage: bench/e2e.sh BUILD_DIR [RUNS]}" && pwd)
@@ -36,6 +42,14 @@ if ! command -v hyperfine >/dev/null; then
   echo "e2e.sh: hyperfine is not installed (Debian: apt-get install hyperfine)" >&2
   exit 2
 fi
+# The peer needs numpy, which the first python3 on PATH may lack.
+peer_python=
+for candidate in python3 /usr/bin/python3; do
+  if command -v "$candidate" >/dev/null && "$candidate" -c 'import numpy' 2>/dev/null; then
+    peer_python=$(command -v "$candidate")
+    break
+  fi
+done
 
 work=$(mktemp -d)
 echo "inputs, outputs and exports in $work"
@@ -51,8 +65,9 @@ setup() {  # setup FOLDER RECORD ANSWERS
 setup a large.txt answers_a.txt
 setup b large.txt answers_b.txt
 setup small small.txt answers_a.txt
-mkdir -p "$work/floor"
+mkdir -p "$work/floor" "$work/peer"
 cp "$work/large.txt" "$work/floor/record.txt"
+cp "$work/large.txt" "$work/peer/record.txt"
 
 # A first run of each case shows that it works, and gives the sizes the floor has to write.
 for case in a b small; do
@@ -62,12 +77,18 @@ amp_size=$(stat -c %s "$work/a/amp2.csv")
 wave_size=$(stat -c %s "$work/a/wave.csv")
 
 q() { printf "'%s'" "$1"; }
-hyperfine --shell=none --style basic --warmup 5 --runs "$runs" \
-  --export-json "$work/e2e.json" --export-markdown "$work/e2e.md" \
-  -n "I/O floor" "$(q "$run_in") $(q "$work/floor") /dev/null $(q "$floor") record.txt amp2.csv $amp_size wave.csv $wave_size" \
-  -n "case (a), 32768 rows" "$(q "$run_in") $(q "$work/a") answers.txt $(q "$wavproc")" \
-  -n "case (b), 32768 rows" "$(q "$run_in") $(q "$work/b") answers.txt $(q "$wavproc")" \
+commands=(
+  -n "I/O floor" "$(q "$run_in") $(q "$work/floor") /dev/null $(q "$floor") record.txt amp2.csv $amp_size wave.csv $wave_size"
+  -n "case (a), 32768 rows" "$(q "$run_in") $(q "$work/a") answers.txt $(q "$wavproc")"
+  -n "case (b), 32768 rows" "$(q "$run_in") $(q "$work/b") answers.txt $(q "$wavproc")"
   -n "4000 rows" "$(q "$run_in") $(q "$work/small") answers.txt $(q "$wavproc")"
+)
+if [[ -n $peer_python ]]; then
+  commands+=(-n "numpy peer, case (a)"
+    "$(q "$run_in") $(q "$work/peer") /dev/null $(q "$peer_python") $(q "$here/e2e/numpy_peer.py") record.txt wave.csv")
+fi
+hyperfine --shell=none --style basic --warmup 5 --runs "$runs" \
+  --export-json "$work/e2e.json" --export-markdown "$work/e2e.md" "${commands[@]}"
 
 # Peak resident memory of one run of each case, from run_in as a small parent.
 peaks=()
@@ -92,8 +113,25 @@ print("|---|---:|---:|---:|")
 for name, r in results.items():
     print(f"| {name} | {median[name]:.2f} | {r['min'] * 1e3:.2f} | {peaks.get(name, '-')} |")
 print()
-print(f"case (a) / I/O floor: {case_a / floor:.2f} (target: at most 2)")
-print(f"case (b) / case (a):  {case_b / case_a:.3f} (target: at most 1.10)")
+
+missed = 0
+
+
+def target(what, value, goal, met):
+    global missed
+    missed += not met
+    print(f"{what:<34} {value:>8}   target {goal:<16} {'met' if met else 'NOT MET'}")
+
+
+target("case (a) / I/O floor", f"{case_a / floor:.2f}", "at most 4", case_a <= 4 * floor)
+target("case (b) / case (a)", f"{case_b / case_a:.3f}", "at most 1.10", case_b <= 1.10 * case_a)
 largest = max(peaks["case (a), 32768 rows"], peaks["case (b), 32768 rows"])
-print(f"peak RSS of the 32768-row runs: {largest / 1024:.2f} MiB (target: at most 8 MiB)")
+target("peak RSS of the 32768-row runs", f"{largest / 1024:.2f} MiB", "at most 8 MiB", largest <= 8 * 1024)
+peer = median.get("numpy peer, case (a)")
+if peer is None:
+    print("numpy peer / case (a)              not measured: no python3 with numpy (Debian: python3-numpy)")
+else:
+    target("numpy peer / case (a)", f"{peer / case_a:.1f}", "at least 25", peer >= 25 * case_a)
+print("all targets met" if missed == 0 else f"{missed} target(s) not met")
+sys.exit(1 if missed else 0)
 PYTHON

@@ -70,6 +70,28 @@ void BM_ExpE12_4_Accelerogram(benchmark::State& state) {
   run_fields<wavproc::write_exp_field>(state, accelerogram_values(), 12, 4);
 }
 
+// The writers made for the program's field shapes, on the same values.
+template <char kind, int w, int d>
+void run_shaped(benchmark::State& state, const std::vector<double>& values) {
+  const wavproc::FieldWriter write = wavproc::field_writer(kind, w, d);
+  char out[64];
+  for (auto _ : state) {
+    for (const double v : values) {
+      write(out, v);
+      benchmark::DoNotOptimize(out);
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
+}
+
+void BM_ShapedF12_4_Accelerogram(benchmark::State& state) { run_shaped<'F', 12, 4>(state, accelerogram_values()); }
+void BM_ShapedF8_4_Frequency(benchmark::State& state) { run_shaped<'F', 8, 4>(state, frequency_values()); }
+void BM_ShapedE12_4_Spectrum(benchmark::State& state) { run_shaped<'E', 12, 4>(state, spectrum_values()); }
+BENCHMARK(BM_ShapedF12_4_Accelerogram);
+BENCHMARK(BM_ShapedF8_4_Frequency);
+BENCHMARK(BM_ShapedE12_4_Spectrum);
+
 void BM_ListDouble(benchmark::State& state) {
   const std::vector<double> values = spectrum_values();
   char out[32];

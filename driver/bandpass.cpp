@@ -19,10 +19,14 @@ void multiply(cplx& line, double aa) {
 void apply_bandpass(double fl1, double fl2, double fh1, double fh2) {
   const double oml1 = fl1 * kTwoPi, oml2 = fl2 * kTwoPi;
   const double omh1 = fh1 * kTwoPi, omh2 = fh2 * kTwoPi;
+  // Zeros times a finite gain are zeros: component 3 is left alone while it is known to be zeros.
+  const bool third = !sc.zero3;
   for (std::int32_t i = 1; i <= sc.nom; ++i) {
     const double omega = (i - 1) * sc.dom;
-    if (omega <= oml1) rs.fx1[i] = rs.fx2[i] = rs.fx3[i] = cplx(0.0, 0.0);
-    if (omega >= omh2) rs.fx1[i] = rs.fx2[i] = rs.fx3[i] = cplx(0.0, 0.0);
+    if (omega <= oml1 || omega >= omh2) {
+      rs.fx1[i] = rs.fx2[i] = cplx(0.0, 0.0);
+      if (third) rs.fx3[i] = cplx(0.0, 0.0);
+    }
     double aa = 1.0;
     if (omega < oml2) aa = (omega - oml1) / (oml2 - oml1);
     if (omega > omh1) aa = (omh2 - omega) / (omh2 - omh1);
@@ -31,7 +35,7 @@ void apply_bandpass(double fl1, double fl2, double fh1, double fh2) {
     if (!std::isfinite(aa)) aa = 0.0;
     multiply(rs.fx1[i], aa);
     multiply(rs.fx2[i], aa);
-    multiply(rs.fx3[i], aa);
+    if (third) multiply(rs.fx3[i], aa);
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 
 namespace wavproc {
@@ -16,12 +17,19 @@ inline constexpr double kTwoPi = 6.283185307;
 
 using cplx = std::complex<double>;
 
-// The record store: static, all zero at start, indexed from 1 as the stages' formulas are.
-struct RecordStore {
+// A large page of the system's memory (2 MiB on x86-64 and AArch64 with 4 KiB pages).
+inline constexpr std::size_t kStorePage = std::size_t{1} << 21;
+
+// The record store: static, all zero at start, indexed from 1 as the stages' formulas are. Aligned
+// to, and a whole number of, the system's large pages, so that it can be mapped in them (run()).
+// The arrays that every run works on come first; component 3's, seldom touched (sc.zero3), last.
+struct alignas(kStorePage) RecordStore {
+  cplx fx1[mom + 1], fx2[mom + 1];
   double time[mom + 1];
-  double xr1[mom + 1], xr2[mom + 1], xr3[mom + 1];
-  double x1[mom + 1], x2[mom + 1], x3[mom + 1];
-  cplx fx1[mom + 1], fx2[mom + 1], fx3[mom + 1];
+  double xr1[mom + 1], xr2[mom + 1];
+  double x1[mom + 1], x2[mom + 1];
+  double xr3[mom + 1], x3[mom + 1];
+  cplx fx3[mom + 1];
 };
 
 // The scalars passed between stages, and the answers of the dialogue; all zero at start.
@@ -32,6 +40,10 @@ struct Scalars {
   double fl1, fl2, fh1, fh2, stime;
   char infile[30];
   char head1[20], head2[20], head3[20];
+  // Component 3 is all zeros (of either sign) and its arrays xr3, fx3, x3 are neither worked on
+  // nor read: every stage would give zeros again, and a zero field is the same text whatever its
+  // sign. Set by the input stage; cleared, with fx3 filled, where a stage would not give zeros.
+  bool zero3;
 };
 
 extern RecordStore rs;

@@ -43,13 +43,14 @@ void input_stage() {
     const std::int64_t i = rows + 1;
     if (i <= mom) {
       if (!read_list_or_end(kFileUnit, {Slot::of(rs.time[i]), Slot::of(rs.xr1[i]), Slot::of(rs.xr2[i])})) break;
-      rs.xr3[i] = 0.0;
     } else {
       if (!read_list_or_end(kFileUnit, {Slot::of(spare_time), Slot::of(spare1), Slot::of(spare2)})) break;
     }
     ++rows;
   }
   close_unit(kFileUnit);
+  // Records carry two components; xr3 stays as the store began, all zeros, and is not touched.
+  sc.zero3 = true;
 
   sc.nt = static_cast<std::int32_t>(std::min<std::int64_t>(rows, std::numeric_limits<std::int32_t>::max()));
   sc.dt = rs.time[2] - rs.time[1];
@@ -72,7 +73,8 @@ void polarity_stage() {
   if (sc.my2 == 1) reverse(rs.xr2, sc.nt);
   write_list(kConsoleOut, {" Change from + to - of FILE 3 ? (YES=1)?? :"});
   read_list(kConsoleIn, {Slot::of(sc.my3)});
-  if (sc.my3 == 1) reverse(rs.xr3, sc.nt);
+  // Negated zeros are zeros.
+  if (sc.my3 == 1 && !sc.zero3) reverse(rs.xr3, sc.nt);
 }
 
 }  // namespace wavproc

@@ -1,4 +1,6 @@
 // The integration, double integration and differentiation stage.
+#include <algorithm>
+
 #include "driver/driver.h"
 #include "textio/textio.h"
 
@@ -24,26 +26,44 @@ void differentiate(cplx& line, double omega) {
   line = cplx(re * 0.0 - im * omega, im * 0.0 + re * omega);
 }
 
+// Integrates (nit 1), double-integrates (2) or differentiates (3) a line of angular frequency omega.
+void operate(std::int32_t nit, cplx& line, double omega) {
+  if (nit == 1) {
+    integrate(line, omega);
+  } else if (nit == 2) {
+    integrate_twice(line, -(omega * omega));
+  } else {
+    differentiate(line, omega);
+  }
+}
+
+// True when the operation nit turns a line of zeros into zeros on every line 2..nom. It gives NaN
+// where it divides by a -ω² below the smallest double, or multiplies by an infinite ω; ω grows
+// with the line, so the first and the last line decide.
+bool keeps_zeros(std::int32_t nit) {
+  for (const std::int32_t i : {2, sc.nom}) {
+    cplx line(0.0, 0.0);
+    operate(nit, line, (i - 1) * sc.dom);
+    if (line != cplx(0.0, 0.0)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void apply_integration(std::int32_t nit) {
   if (nit != 1 && nit != 2 && nit != 3) return;
+  // Component 3 stays zeros unless the operation makes NaN of a zero line: then it is worked on
+  // from here on, from the zeros it holds.
+  if (sc.zero3 && !keeps_zeros(nit)) {
+    std::fill(&rs.fx3[1], &rs.fx3[sc.nf + 1], cplx(0.0, 0.0));
+    sc.zero3 = false;
+  }
   for (std::int32_t i = 2; i <= sc.nom; ++i) {
     const double omega = (i - 1) * sc.dom;
-    if (nit == 1) {
-      integrate(rs.fx1[i], omega);
-      integrate(rs.fx2[i], omega);
-      integrate(rs.fx3[i], omega);
-    } else if (nit == 2) {
-      const double minus_omega2 = -(omega * omega);
-      integrate_twice(rs.fx1[i], minus_omega2);
-      integrate_twice(rs.fx2[i], minus_omega2);
-      integrate_twice(rs.fx3[i], minus_omega2);
-    } else {
-      differentiate(rs.fx1[i], omega);
-      differentiate(rs.fx2[i], omega);
-      differentiate(rs.fx3[i], omega);
-    }
+    operate(nit, rs.fx1[i], omega);
+    operate(nit, rs.fx2[i], omega);
+    if (!sc.zero3) operate(nit, rs.fx3[i], omega);
   }
 }
 

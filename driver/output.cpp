@@ -31,25 +31,22 @@ std::int32_t samples(double q) {
   return static_cast<std::int32_t>(q);
 }
 
+// A component back in time: fx mirrored and transformed backward, its real parts divided by dur
+// into xr (entries 1..nf), and entries 1..nt copied into x.
+void transform_back(cplx* fx, double* xr, double* x) {
+  mirror(fx, sc.nf);
+  wvfast(sc.nf, &fx[1], mom, +1);
+  for (std::int32_t i = 1; i <= sc.nf; ++i) xr[i] = fx[i].real() / sc.dur;
+  std::copy(&xr[1], &xr[sc.nt + 1], &x[1]);
+}
+
 }  // namespace
 
 void inverse_stage() {
-  mirror(rs.fx1, sc.nf);
-  mirror(rs.fx2, sc.nf);
-  mirror(rs.fx3, sc.nf);
-  wvfast(sc.nf, &rs.fx1[1], mom, +1);
-  wvfast(sc.nf, &rs.fx2[1], mom, +1);
-  wvfast(sc.nf, &rs.fx3[1], mom, +1);
-  for (std::int32_t i = 1; i <= sc.nf; ++i) {
-    rs.xr1[i] = rs.fx1[i].real() / sc.dur;
-    rs.xr2[i] = rs.fx2[i].real() / sc.dur;
-    rs.xr3[i] = rs.fx3[i].real() / sc.dur;
-  }
-  for (std::int32_t i = 1; i <= sc.nt; ++i) {
-    rs.x1[i] = rs.xr1[i];
-    rs.x2[i] = rs.xr2[i];
-    rs.x3[i] = rs.xr3[i];
-  }
+  transform_back(rs.fx1, rs.xr1, rs.x1);
+  transform_back(rs.fx2, rs.xr2, rs.x2);
+  // Zeros transformed back and divided by a finite dur are zeros.
+  if (!sc.zero3) transform_back(rs.fx3, rs.xr3, rs.x3);
 }
 
 void cutting_stage() {
@@ -69,11 +66,12 @@ void cutting_stage() {
   for (std::int32_t i = 1; i <= sc.ndur; ++i) {
     const std::int64_t s = std::int64_t{i} + sc.nstime;
     if (s <= 0 || s > mom) {
-      rs.x1[i] = rs.x2[i] = rs.x3[i] = 0.0;
+      rs.x1[i] = rs.x2[i] = 0.0;
+      if (!sc.zero3) rs.x3[i] = 0.0;
     } else {
       rs.x1[i] = rs.xr1[s];
       rs.x2[i] = rs.xr2[s];
-      rs.x3[i] = rs.xr3[s];
+      if (!sc.zero3) rs.x3[i] = rs.xr3[s];
     }
   }
   sc.nt = sc.ndur;
@@ -92,7 +90,8 @@ void output_stage() {
   open_unit(kFileUnit, {sc.infile, 30}, Status::unknown);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
-    write_formatted(kFileUnit, kWaveRow, {static_cast<double>(i - 1) * sc.dt, rs.x1[i], rs.x2[i], rs.x3[i]});
+    write_formatted(kFileUnit, kWaveRow,
+                    {static_cast<double>(i - 1) * sc.dt, rs.x1[i], rs.x2[i], sc.zero3 ? 0.0 : rs.x3[i]});
   }
   close_unit(kFileUnit);
 }

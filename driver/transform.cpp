@@ -27,6 +27,13 @@ void scale(cplx* fx, std::int32_t nf, double dt) {
   }
 }
 
+// The spectrum of a component: loaded from xr, padded, transformed forward and scaled by dt.
+void transform_forward(cplx* fx, const double* xr) {
+  load(fx, xr, sc.nt, sc.nf);
+  wvfast(sc.nf, &fx[1], mom, -1);
+  scale(fx, sc.nf, sc.dt);
+}
+
 }  // namespace
 
 void transform_length_stage() {
@@ -60,16 +67,11 @@ void transform_length_stage() {
 }
 
 void forward_stage() {
-  load(rs.fx1, rs.xr1, sc.nt, sc.nf);
-  load(rs.fx2, rs.xr2, sc.nt, sc.nf);
-  load(rs.fx3, rs.xr3, sc.nt, sc.nf);
-  wvfast(sc.nf, &rs.fx1[1], mom, -1);
-  wvfast(sc.nf, &rs.fx2[1], mom, -1);
-  wvfast(sc.nf, &rs.fx3[1], mom, -1);
   sc.dur = sc.nf * sc.dt;
-  scale(rs.fx1, sc.nf, sc.dt);
-  scale(rs.fx2, sc.nf, sc.dt);
-  scale(rs.fx3, sc.nf, sc.dt);
+  transform_forward(rs.fx1, rs.xr1);
+  transform_forward(rs.fx2, rs.xr2);
+  // The transform of zeros, scaled by a finite dt, is zeros.
+  if (!sc.zero3) transform_forward(rs.fx3, rs.xr3);
   sc.dom = kTwoPi / sc.dur;
   sc.nom = sc.nf / 2 + 1;
   sc.eom = sc.nom * sc.dom;

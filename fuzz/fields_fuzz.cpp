@@ -1,5 +1,6 @@
 // Fuzzes the field renderers with arbitrary doubles: Fw.d and Ew.d in the widths the two output
-// files use and in any width the renderers accept, and the free-form texts of doubles and integers.
+// files use (the general writers and the ones made for those shapes) and in any width the renderers
+// accept, and the free-form texts of doubles and integers.
 // Every text is checked against one built independently from the C library's exact conversion.
 #include <cmath>
 #include <cstddef>
@@ -39,9 +40,15 @@ void check_field(const Field& f, double v) {
     wavproc::write_fixed_field(out, v, f.w, f.d);
   }
   const std::string got(out, static_cast<std::size_t>(f.w));
-  delete[] out;
   check(got.find('\0') == std::string::npos);
   check(got == (f.exp ? field_reference::ref_exp(v, f.w, f.d) : field_reference::ref_fixed(v, f.w, f.d)));
+  // The writer made for the field's shape, where it has one, gives the same text.
+  if (const wavproc::FieldWriter shaped = wavproc::field_writer(f.exp ? 'E' : 'F', f.w, f.d)) {
+    std::memset(out, 0, static_cast<std::size_t>(f.w));
+    shaped(out, v);
+    check(std::string(out, static_cast<std::size_t>(f.w)) == got);
+  }
+  delete[] out;
 }
 
 }  // namespace

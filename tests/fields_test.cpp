@@ -24,23 +24,25 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMin = std::numeric_limits<double>::denorm_min();
 
-// The Fw.d field of v; fails the test when the writer touches anything past w characters.
-std::string fixed(double v, int w, int d) {
+// The field of v by the general writer; fails the test when it touches anything past w
+// characters, or when the writer made for the field's shape, where there is one, gives another text.
+std::string field(void (*general)(char*, double, int, int), char kind, double v, int w, int d) {
   char buf[64];
   std::memset(buf, '#', sizeof buf);
-  write_fixed_field(buf, v, w, d);
-  EXPECT_EQ(buf[w], '#') << "F" << w << "." << d << " of " << v << " wrote past its field";
-  return std::string(buf, static_cast<std::size_t>(w));
+  general(buf, v, w, d);
+  EXPECT_EQ(buf[w], '#') << kind << w << "." << d << " of " << v << " wrote past its field";
+  const std::string text(buf, static_cast<std::size_t>(w));
+  if (const FieldWriter shaped = field_writer(kind, w, d)) {
+    std::memset(buf, '#', sizeof buf);
+    shaped(buf, v);
+    EXPECT_EQ(std::string(buf, static_cast<std::size_t>(w + 1)), text + '#')
+        << "the writer of " << kind << w << "." << d << " of " << std::hexfloat << v;
+  }
+  return text;
 }
 
-// The Ew.d field of v, checked the same way.
-std::string expo(double v, int w, int d) {
-  char buf[64];
-  std::memset(buf, '#', sizeof buf);
-  write_exp_field(buf, v, w, d);
-  EXPECT_EQ(buf[w], '#') << "E" << w << "." << d << " of " << v << " wrote past its field";
-  return std::string(buf, static_cast<std::size_t>(w));
-}
+std::string fixed(double v, int w, int d) { return field(write_fixed_field, 'F', v, w, d); }
+std::string expo(double v, int w, int d) { return field(write_exp_field, 'E', v, w, d); }
 
 std::string list_double(double v) {
   char buf[32];

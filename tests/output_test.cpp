@@ -127,6 +127,36 @@ TEST(OutputFile, FieldLimits) {
             kHeader + " 0.000,      0.0000,   1000.2500,      0.0000,\n 0.010,      0.0000,   1000.2500,      0.0000,\n");
 }
 
+// Component 3 is never worked on while it is zeros; it must still come out as the full work
+// would make it: zeros, or NaN where an operation divides zero by zero or multiplies it by infinity.
+TEST(OutputFile, ComponentThreeAsTheFullWorkGivesIt) {
+  const std::string nan_row = ",         NaN,         NaN,         NaN,\n";
+  struct Case {
+    const char* what;
+    std::string record;
+    std::string answers;  // from the polarity answer to the skip answer
+    std::string rows;
+  };
+  const Case cases[] = {
+      {"every stage on ordinary data", kRecord, "1\n1\n1\n1\n1\n0 0 10 40\n1\n1\n0\n0.03\n0\n",
+       " 0.000,      0.0032,      0.0000,      0.0000,\n 0.010,      0.0032,      0.0000,      0.0000,\n"},
+      // dom² is below the smallest double: -ω² is -0, and 0/-0 is NaN on every line.
+      {"double integration over a zero -omega squared", "T A B\n0 1 2\n1e170 3 4\n", "0\n0\n2\n0\n0\n",
+       " 0.000" + nan_row + "******" + nan_row},
+      // The last line's ω is infinite, and 0·∞ is NaN; samples cut from past nf stay zeros.
+      {"differentiation at an infinite omega", "T A B\n0 1 2\n1.57e-308 3 4\n", "0\n0\n3\n1\n0\n1e-307\n0\n",
+       " 0.000" + nan_row + " 0.000" + nan_row + " 0.000" + nan_row + " 0.000" + nan_row +
+           " 0.000,      0.0000,      0.0000,      0.0000,\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto r = harness::run("in.txt\n" + c.answers + "out.csv\n\n", {{"in.txt", c.record}});
+    EXPECT_EQ(r.status, 0);
+    const std::string& out = r.files["out.csv"];
+    EXPECT_EQ(out.substr(out.find('\n') + 1, c.rows.size()), c.rows);
+  }
+}
+
 // Reads the numbers of the data rows of a record or output file (columns 2 and 3).
 std::vector<double> column(const std::string& text, int col, bool comma) {
   std::istringstream in(text);

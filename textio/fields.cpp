@@ -1,6 +1,8 @@
 // Fixed-point and exponent fields, and the free-form texts of numbers. Every digit comes from the
 // exact binary value rounded half-even to the decimal length the text needs: a 128-bit integer path
-// serves the magnitudes the waveform and spectrum files hold, std::to_chars everything else.
+// serves the magnitudes the waveform and spectrum files hold, std::to_chars everything else. The
+// four shapes of the files (F6.3, F8.4, F12.4, E12.4) have writers of their own that give the same
+// text with less work, falling back to the general ones outside the magnitudes they serve.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -27,6 +29,10 @@ constexpr std::uint64_t kPow10[20] = {
     1000000000000000000ULL, 10000000000000000000ULL};
 
 constexpr std::uint64_t kPow5[5] = {1, 5, 25, 125, 625};
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> t{};
@@ -338,6 +344,173 @@ void write_fixed_scaled(char* out, std::uint64_t n, bool negative, int w, int d)
   std::memcpy(p, digits + count - d, static_cast<std::size_t>(d));
 }
 
+// Eight decimal digits of x < 10^8 in one word, one digit value (0..9) a byte, the leading digit
+// in the lowest byte: two halves of four digits, each split into pairs, each pair into digits, by
+// multiplications that stand for the divisions by 100 and by 10 (exact for the values they meet).
+std::uint64_t eight_digits(std::uint32_t x) {
+  std::uint64_t v = (x / 10000) | (std::uint64_t{x % 10000} << 32);
+  const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007FULL;
+  v = hundreds | ((v - hundreds * 100) << 16);
+  const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000FULL;
+  return tens | ((v - tens * 10) << 8);
+}
+
+constexpr std::uint64_t kZeroChars = 0x3030303030303030ULL;
+constexpr std::uint64_t kBlankChars = 0x2020202020202020ULL;
+
+// A word whose lowest count bytes (0 to 7) are blanks, the rest zero.
+constexpr std::uint64_t blank_chars(int count) { return count == 0 ? 0 : kBlankChars >> (8 * (8 - count)); }
+
+// Writes the integer part n of a fixed field and its sign, right-aligned in `whole` characters
+// (2 to 8); false (nothing written) when they do not fit. Little-endian machines only: the text
+// is built in a word whose lowest byte is the first character.
+template <int whole>
+bool write_whole_part(char* out, std::uint64_t n, bool minus) {
+  static_assert(whole >= 2 && whole <= 8);
+  if (n >= kPow10[minus ? whole - 1 : whole]) return false;
+  const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(n));
+  // Leading zero digits of the eight, one digit kept: "0" stands for an empty integer part.
+  const int lead = std::min(std::countr_zero(digits) / 8, 7);
+  const int blanks = lead - (8 - whole);
+  std::uint64_t text = (digits | kZeroChars) >> (8 * (8 - whole));
+  const std::uint64_t blank_mask = (std::uint64_t{1} << (8 * blanks)) - 1;
+  text = (text & ~blank_mask) | (kBlankChars & blank_mask);
+  if (minus) {
+    const int at = 8 * (blanks - 1);
+    text = (text & ~(std::uint64_t{0xFF} << at)) | (std::uint64_t{'-'} << at);
+  }
+  std::memcpy(out, &text, whole);
+  return true;
+}
+
+// The field Fw.d of v for one of the program's shapes. The magnitudes below 2^(52-d) are rounded
+// in 64-bit integers as round_scaled_short does, those too small for it round to 0, and the text
+// is laid down without a loop; the rest (too wide, non-finite) take the general path.
+template <int w, int d>
+void write_fixed_shaped(char* out, double v) {
+  constexpr int whole = w - d - 1;
+  constexpr int shown = std::min(whole, 8 - d);  // integer digits that share a word with the decimals
+  const Binary b = decompose(std::fabs(v));
+  const int s = -b.e - d;
+  if (s < 1) {
+    write_fixed_general(out, v, w, d);
+    return;
+  }
+  // |v|·10^d is m·5^d/2^s, and m·5^d < 2^63: from s = 64 on it is below one half.
+  std::uint64_t n = 0;
+  if (s < 64) {
+    const std::uint64_t num = b.m * kPow5[d];
+    const std::uint64_t floor = num >> s;
+    const std::uint64_t rest = num & ((std::uint64_t{1} << s) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (s - 1);
+    n = floor + ((rest > half || (rest == half && (floor & 1) != 0)) ? 1 : 0);
+  }
+  const bool minus = std::signbit(v) && n != 0;
+  if constexpr (std::endian::native != std::endian::little) {
+    write_fixed_scaled(out, n, minus, w, d);
+  } else if (n < kPow10[shown + d]) {
+    // One word of eight digits holds the whole text: zeros, `shown` integer digits, d decimals.
+    const std::uint64_t digits = eight_digits(static_cast<std::uint32_t>(n));
+    const std::uint64_t chars = digits | kZeroChars;
+    // Leading zeros of the integer digits, one digit kept: "0" stands for an empty integer part.
+    const int lead = std::min(std::countr_zero(digits) / 8, 7 - d) - (8 - d - shown);
+    const int sign_at = whole - shown + lead - 1;  // the character before the first digit
+    if (minus && sign_at < 0) {
+      write_stars(out, w);
+      return;
+    }
+    std::uint64_t integer = (chars >> (8 * (8 - d - shown))) & ((std::uint64_t{1} << (8 * shown)) - 1);
+    const std::uint64_t blank_mask = (std::uint64_t{1} << (8 * lead)) - 1;
+    integer = (integer & ~blank_mask) | (kBlankChars & blank_mask);
+    std::uint64_t head = blank_chars(whole - shown) | (integer << (8 * (whole - shown))) |
+                         (std::uint64_t{'.'} << (8 * whole));
+    if (minus) head = (head & ~(std::uint64_t{0xFF} << (8 * sign_at))) | (std::uint64_t{'-'} << (8 * sign_at));
+    const std::uint64_t decimals = chars >> (8 * (8 - d));
+    if constexpr (w <= 8) {
+      head |= decimals << (8 * (whole + 1));
+      std::memcpy(out, &head, w);
+    } else {
+      std::memcpy(out, &head, whole + 1);
+      std::memcpy(out + whole + 1, &decimals, d);
+    }
+  } else if constexpr (shown == whole) {
+    write_stars(out, w);
+  } else {
+    const std::uint64_t integer = n / kPow10[d];
+    const auto fraction = static_cast<std::uint32_t>(n - integer * kPow10[d]);
+    if (!write_whole_part<whole>(out, integer, minus)) {
+      write_stars(out, w);
+      return;
+    }
+    out[whole] = '.';
+    char* f = out + whole + 1;
+    if constexpr (d == 4) {
+      std::memcpy(f, &kDigitPairs[2 * (fraction / 100)], 2);
+      std::memcpy(f + 2, &kDigitPairs[2 * (fraction % 100)], 2);
+    } else {
+      static_assert(d == 3);
+      f[0] = static_cast<char>('0' + fraction / 100);
+      std::memcpy(f + 1, &kDigitPairs[2 * (fraction % 100)], 2);
+    }
+  }
+}
+
+// Sets n to the four significant digits of a rounded half-even (1000 <= n <= 9999) and k so that
+// a is about 0.n·10^k, for a normal double a > 0 with |4 - k| <= 22: a·10^(4-k) is a product or
+// quotient of two exact doubles, within 2^-39 of the true value, so its rounding is the exact one
+// unless it lies within 2^-30 of a half or of the ends of [1000, 10000). False there, and outside
+// that range, for the exact path to decide.
+bool four_significant(double a, std::uint32_t& n, int& k) {
+  const int biased = static_cast<int>(std::bit_cast<std::uint64_t>(a) >> 52);
+  if (biased == 0) return false;
+  k = (((biased - 1023) * 78913) >> 18) + 1;  // a >= 10^(k-1), or just below
+  double x = 0.0;
+  for (int tries = 0;; ++tries) {
+    const int p = 4 - k;
+    if (p < -22 || p > 22 || tries == 3) return false;
+    x = p >= 0 ? a * kExactPow10[p] : a / kExactPow10[-p];
+    if (x >= 10000.0) {
+      ++k;
+    } else if (x < 1000.0) {
+      --k;
+    } else {
+      break;
+    }
+  }
+  constexpr double kMargin = 0x1p-30;
+  const double floor = std::floor(x);
+  const double rest = x - floor;  // exact: x < 2^14
+  if (x < 1000.0 + kMargin || x >= 10000.0 - kMargin || std::fabs(rest - 0.5) <= kMargin) return false;
+  n = static_cast<std::uint32_t>(floor) + (rest > 0.5 ? 1 : 0);
+  if (n == 10000) {  // 9999.5 or more rounds across the power of ten
+    n = 1000;
+    ++k;
+  }
+  return true;
+}
+
+// The field E12.4 of v: two blanks, or a blank and a minus, then "0.", four digits, the exponent.
+void write_exp_12_4(char* out, double v) {
+  // Zero of either sign: the lines a band-pass filter has cleared.
+  if (v == 0.0) {
+    std::memcpy(out, "  0.0000E+00", 12);
+    return;
+  }
+  const double a = std::fabs(v);
+  std::uint32_t n = 0;
+  int k = 0;
+  if (!(a > 0.0 && four_significant(a, n, k)) || k < -99 || k > 99) {
+    write_exp_field(out, v, 12, 4);
+    return;
+  }
+  std::memcpy(out, v < 0 ? " -0." : "  0.", 4);
+  std::memcpy(out + 4, &kDigitPairs[2 * (n / 100)], 2);
+  std::memcpy(out + 6, &kDigitPairs[2 * (n % 100)], 2);
+  out[8] = 'E';
+  out[9] = k < 0 ? '-' : '+';
+  std::memcpy(out + 10, &kDigitPairs[static_cast<std::size_t>(2 * (k < 0 ? -k : k))], 2);
+}
+
 }  // namespace
 
 // The field Fw.d of v, exactly w characters.
@@ -403,6 +576,15 @@ void write_exp_field(char* out, double v, int w, int d) {
     p[0] = sign;
     write_digits(p + 1, static_cast<std::uint64_t>(magnitude), 3);
   }
+}
+
+// The writer made for the shape kind w.d, or null.
+FieldWriter field_writer(char kind, int w, int d) {
+  if (kind == 'F' && w == 6 && d == 3) return write_fixed_shaped<6, 3>;
+  if (kind == 'F' && w == 8 && d == 4) return write_fixed_shaped<8, 4>;
+  if (kind == 'F' && w == 12 && d == 4) return write_fixed_shaped<12, 4>;
+  if (kind == 'E' && w == 12 && d == 4) return write_exp_12_4;
+  return nullptr;
 }
 
 // The free-form text of a double item; returns its length.

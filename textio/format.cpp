@@ -158,6 +158,7 @@ bool Format::unroll(int from, int to) {
         steps_[step_count_ - 1].kind = op.kind;
         steps_[step_count_ - 1].w = op.w;
         steps_[step_count_ - 1].d = op.d;
+        steps_[step_count_ - 1].write = field_writer(op.kind == Op::Kind::fixed ? 'F' : 'E', op.w, op.d);
         break;
       default:
         return false;
@@ -286,7 +287,9 @@ void write_steps(detail::Unit& u, std::span<const Format::Step> steps, std::init
     }
     if (step.kind == Format::Op::Kind::literal) continue;
     if (item == items.end()) break;
-    if (step.kind == Format::Op::Kind::fixed) {
+    if (step.write != nullptr) {
+      step.write(p, *item++);
+    } else if (step.kind == Format::Op::Kind::fixed) {
       write_fixed_field(p, *item++, step.w, step.d);
     } else {
       write_exp_field(p, *item++, step.w, step.d);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <charconv>
@@ -445,9 +446,21 @@ Reason store(const Slot& s, const Value& v, const TextValue& text) {
   return Reason::none;
 }
 
+// The powers of ten of a number's places after the point, as integers.
+constexpr std::uint64_t kExactPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
 // Powers of ten that a double holds exactly.
 constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The nearest double to ±m/10^places, for m <= 2^53 and places <= 22: m and 10^places are exact
+// doubles, and one division rounds their quotient correctly. All-zero digits give +0, whatever
+// the sign.
+double decimal_value(std::uint64_t m, int places, bool negative) {
+  if (m == 0) return 0.0;
+  const double v = static_cast<double>(m) / kExactPow10[places];
+  return negative ? -v : v;
+}
 
 // Reads a plain decimal ([sign] digits [. digits], at most 19 digits) from [p, e) that a value end
 // follows inside those bytes, and whose digits form an integer m <= 2^53 with at most 22 of them
@@ -473,13 +486,59 @@ const char* scan_plain_decimal(const char* p, const char* e, double& x) {
   const std::ptrdiff_t digits = integers + places;
   if (digits == 0 || digits > 19 || q == e || !ends_value(static_cast<unsigned char>(*q))) return nullptr;
   if (m > (std::uint64_t{1} << 53) || places > 22) return nullptr;
-  // A number whose digits are all zeros is +0, whatever its sign.
-  if (m == 0) {
-    x = 0.0;
-    return q;
+  x = decimal_value(m, static_cast<int>(places), negative);
+  return q;
+}
+
+// The digit values of a word of text read from memory, one a byte, the first byte lowest; the
+// bytes that are no digit show the high bit. A byte's own high bit and a sum that cannot carry
+// into the next byte decide, so every byte is tested alone.
+std::uint64_t digit_values(std::uint64_t word, std::uint64_t& non_digits) {
+  const std::uint64_t v = word ^ 0x3030303030303030ULL;  // '0'..'9' become 0..9
+  non_digits = (((v & 0x7F7F7F7F7F7F7F7FULL) + 0x7676767676767676ULL) | v) & 0x8080808080808080ULL;
+  return v;
+}
+
+// The number that the first count (1 to 8) digit values of a word spell: they are moved to the
+// top, below them come zeros, and three multiplications add the eight digits up in pairs.
+std::uint64_t digits_number(std::uint64_t values, int count) {
+  std::uint64_t v = values << (8 * (8 - count));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+       (((v >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >> 32;
+  return v;
+}
+
+// Reads a plain decimal as scan_plain_decimal does, to the same double and the same stop, eight
+// bytes at a time: a sign, at most 8 digits, optionally a point and at most 8 digits, then a value
+// end. Every other text, and a number near the end of the bytes, goes to scan_plain_decimal.
+const char* scan_short_decimal(const char* p, const char* e, double& x) {
+  // A sign, two words, the point and the byte after the second word lie within 19 bytes.
+  if constexpr (std::endian::native != std::endian::little) return scan_plain_decimal(p, e, x);
+  if (e - p < 19) return scan_plain_decimal(p, e, x);
+  const char* const start = p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint64_t word = 0;
+  std::uint64_t non_digits = 0;
+  std::memcpy(&word, p, 8);
+  std::uint64_t values = digit_values(word, non_digits);
+  const int integers = std::countr_zero(non_digits) / 8;
+  std::uint64_t m = integers > 0 ? digits_number(values, integers) : 0;
+  const char* q = p + integers;
+  int places = 0;
+  if (*q == '.') {
+    ++q;
+    std::memcpy(&word, q, 8);
+    values = digit_values(word, non_digits);
+    places = std::countr_zero(non_digits) / 8;
+    if (places > 0) m = m * kExactPow10Int[places] + digits_number(values, places);
+    q += places;
   }
-  const double v = static_cast<double>(m) / kExactPow10[places];
-  x = negative ? -v : v;
+  if (integers + places == 0 || !ends_value(static_cast<unsigned char>(*q)) || m > (std::uint64_t{1} << 53)) {
+    return scan_plain_decimal(start, e, x);
+  }
+  x = decimal_value(m, places, negative);
   return q;
 }
 
@@ -488,7 +547,7 @@ const char* scan_plain_decimal(const char* p, const char* e, double& x) {
 Reason read_numeric(Cursor& cur, bool integer, Value& v) {
   if (!integer) {
     double x = 0.0;
-    if (const char* stop = scan_plain_decimal(cur.pos(), cur.limit(), x)) {
+    if (const char* stop = scan_short_decimal(cur.pos(), cur.limit(), x)) {
       cur.jump(stop);
       v.copies = 1;
       v.kind = Value::Kind::number;
@@ -535,7 +594,7 @@ bool read_plain_row(Cursor& cur, std::span<const Slot> slots) {
     }
     // A line end, a null value, a slash or the block's end before a value: the full read.
     if (p == e || *p == '\n' || *p == ',' || *p == '/') return false;
-    p = scan_plain_decimal(p, e, values[i]);
+    p = scan_short_decimal(p, e, values[i]);
     if (p == nullptr) return false;
   }
   skip_blanks();

@@ -117,6 +117,12 @@ ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len);
 void write_fixed_field(char* out, double v, int w, int d);
 // The field Ew.d of v: exactly w characters into out (1 <= w <= 40, 1 <= d < w).
 void write_exp_field(char* out, double v, int w, int d);
+// A writer of one field of fixed shape: the same w characters as write_fixed_field or
+// write_exp_field give for its w and d.
+using FieldWriter = void (*)(char* out, double v);
+// The writer made for the field of kind 'F' or 'E', width w and d digits, for the shapes of the
+// program's two files (F6.3, F8.4, F12.4, E12.4); null for every other shape.
+FieldWriter field_writer(char kind, int w, int d);
 // The free-form text of a double item: a blank, a minus or a blank, then the magnitude with nine
 // significant digits («  0.01», « -3.5», «  1.E-005»); returns its length (at most 24).
 std::size_t write_list_double(char* out, double v);
@@ -151,6 +157,7 @@ class Format {
     Op::Kind kind = Op::Kind::literal;
     int w = 0;
     int d = 0;
+    FieldWriter write = nullptr;  // the field's own writer, where its shape has one
   };
   // The steps of a format made only of fields and quoted texts, at most one text before each
   // field, unrolling to at most kMaxSteps steps; empty for any other format.

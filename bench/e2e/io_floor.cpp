@@ -1,6 +1,7 @@
 // The input/output floor of one run: reads a record file whole and writes two files of given sizes,
-// in the same 64 KiB blocks and with the same open-for-update-then-cut handling as wavproc's files,
-// but without parsing, transforming or formatting anything.
+// in the same 64 KiB blocks and with the same whole-file replacement as wavproc's files (the new
+// text goes into a temporary file in the file's folder, is put on the disk and renamed over the
+// file), but without parsing, transforming or formatting anything.
 // Usage: io_floor INPUT OUT1 SIZE1 OUT2 SIZE2
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,23 +42,28 @@ std::size_t read_whole(const char* path) {
   return total;
 }
 
-// Writes size bytes, the block's content over and over, to the file at path from its start, then cuts the file
-// there when it was longer: the file ends up exactly size bytes long.
+// Replaces the file at path by one of size bytes, the block's content over and over: opened as
+// wavproc opens a file, the bytes written to a temporary file with the file's permission bits,
+// which is put on the disk and renamed over the file.
 void write_sized(const char* path, std::size_t size) {
   const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) fail("open", path);
+  struct stat st = {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) fail("open", path);
+  char temp[4096];
+  std::snprintf(temp, sizeof temp, "%s.io_floor-%ld.tmp", path, static_cast<long>(::getpid()));
+  const int out = ::open(temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0 || ::fchmod(out, st.st_mode & 07777) != 0) fail("open", temp);
+  ::close(fd);
   for (std::size_t left = size; left > 0;) {
     const std::size_t chunk = left < kBlock ? left : kBlock;
-    const ssize_t n = ::write(fd, block, chunk);
+    const ssize_t n = ::write(out, block, chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail("write", path);
+    if (n <= 0) fail("write", temp);
     left -= static_cast<std::size_t>(n);
   }
-  struct stat st = {};
-  if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(size)) {
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) fail("truncate", path);
-  }
-  if (::close(fd) != 0) fail("close", path);
+  if (::fdatasync(out) != 0) fail("fdatasync", temp);
+  if (::close(out) != 0) fail("close", temp);
+  if (::rename(temp, path) != 0) fail("rename", temp);
 }
 
 // The byte count written in text, or false when it is not a plain decimal number.
