@@ -50,7 +50,7 @@ constexpr int kMaxFixedDigits = 96;
 int count_digits(std::uint64_t n) {
   // bit_width·1233/4096 is floor(log10 2^bit_width), which is the digit count less one or two.
   const std::uint64_t m = n | 1;
-  const int guess = (std::bit_width(m) * 1233) >> 12;
+  const int guess = (static_cast<int>(std::bit_width(m)) * 1233) >> 12;
   return guess + (m >= kPow10[guess] ? 1 : 0);
 }
 

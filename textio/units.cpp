@@ -753,7 +753,7 @@ void write_list(int unit, std::initializer_list<Item> items) {
         break;
       case Item::Kind::integer: {
         std::size_t len = write_list_integer(text, item.integer);
-        std::size_t digits = len - 1 - (item.integer < 0 ? 1 : 0);
+        std::size_t digits = len - (item.integer < 0 ? 2u : 1u);
         if (!rec.empty() && rec.size() + digits >= kWidth) {
           detail::commit_record(unit, rec);
           rec.clear();
