@@ -103,7 +103,7 @@ BENCHMARK(BM_ReadRecordRows)->Unit(benchmark::kMillisecond);
 void BM_WriteWaveformRows(benchmark::State& state) {
   const wavproc::Format row("(F6.3,4(',',F12.4))");
   const std::vector<double> x1 = accelerogram(1), x2 = accelerogram(2);
-  wavproc::open_unit(kUnit, "/dev/null", wavproc::Status::unknown);
+  wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
     for (std::size_t i = 0; i < kRows; ++i) {
       wavproc::write_formatted(kUnit, row, {static_cast<double>(i) * 0.01, x1[i], x2[i], 0.0});
@@ -127,7 +127,7 @@ void BM_WriteSpectrumRows(benchmark::State& state) {
     amp2[i] = amp1[i] * 0.75;
   }
   const double dom = 6.283185307 / (kRows * 0.01);
-  wavproc::open_unit(kUnit, "/dev/null", wavproc::Status::unknown);
+  wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
     for (std::size_t i = 0; i < kLines; ++i) {
       wavproc::write_formatted(kUnit, row, {(static_cast<double>(i + 1) * dom) / 6.283185307, amp1[i], amp2[i]});

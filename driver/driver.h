@@ -10,8 +10,12 @@ namespace wavproc {
 
 // Capacity of every array of the record store, in samples (entries 1..mom; entry 0 is unused).
 inline constexpr int mom = 33000;
-// The longest record that can be transformed: 2 to the power 15 samples.
-inline constexpr int kLongest = 32768;
+// The longest record that can be transformed has 2 to this power samples.
+inline constexpr int kLongestPower = 15;
+// The unit of the spectrum file "amp2.csv", and the unit of the record read and of the waveform
+// written (one after the other).
+inline constexpr int kSpectrumUnit = 10;
+inline constexpr int kFileUnit = 11;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 

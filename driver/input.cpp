@@ -10,8 +10,6 @@ namespace wavproc {
 
 namespace {
 
-constexpr int kFileUnit = 11;
-
 const Format kAskInput{"(1X,/,'Enter input file of waveform data')"};
 const Format kName{"(A30)"};
 
@@ -26,7 +24,7 @@ void reverse(double* x, std::int32_t nt) {
 void input_stage() {
   write_formatted(kConsoleOut, kAskInput, {});
   read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30}, Status::none);
+  open_unit(kFileUnit, {sc.infile, 30});
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.

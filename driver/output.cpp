@@ -11,8 +11,6 @@ namespace wavproc {
 
 namespace {
 
-constexpr int kFileUnit = 11;
-
 const Format kAskOutput{"(/,1X,'Enter output file name of waveform (csv format file)')"};
 const Format kName{"(A30)"};
 const Format kWaveRow{"(F6.3,4(',',F12.4))"};
@@ -87,7 +85,7 @@ void output_stage() {
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
   write_formatted(kConsoleOut, kAskOutput, {});
   read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30}, Status::unknown);
+  open_unit(kFileUnit, {sc.infile, 30});
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
     write_formatted(kFileUnit, kWaveRow,

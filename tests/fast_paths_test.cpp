@@ -207,7 +207,7 @@ class UnitFile : public ::testing::Test {
     ASSERT_GE(fd, 0);
     ::close(fd);
     path_ = pattern;
-    open_unit(kUnit, path_, Status::unknown);
+    open_unit(kUnit, path_);
   }
   void TearDown() override { ::unlink(path_.c_str()); }
   std::string text() {

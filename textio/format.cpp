@@ -30,10 +30,51 @@ int read_count(std::string_view text, std::size_t& i) {
   return v;
 }
 
+// The op of a quoted text that opens at text[i]; moves i past its closing quote.
+Format::Op read_literal(std::string_view text, std::size_t& i) {
+  const std::size_t last = text.size() - 1;
+  std::size_t close = text.find('\'', i + 1);
+  if (close == std::string_view::npos || close >= last) malformed(text);
+  // Doubled quotes inside a literal are not needed by any of the program's formats.
+  if (close + 1 < last && text[close + 1] == '\'') malformed(text);
+  Format::Op op{Format::Op::Kind::literal};
+  op.lit = text.substr(i + 1, close - i - 1);
+  i = close + 1;
+  return op;
+}
+
+// The op of the field or move whose letter stands at text[i], after a count n (-1: none); moves i
+// past it: nX, Fw.d, Ew.d or Aw.
+Format::Op read_field(std::string_view text, std::size_t& i, int n) {
+  const std::size_t last = text.size() - 1;
+  const char c = text[i++];
+  if (c == 'X' && n > 0) return {Format::Op::Kind::skip, n};
+  if (n >= 0) malformed(text);
+  if (c == 'F' || c == 'E') {
+    int w = read_count(text, i);
+    if (w <= 0 || w > 40 || i >= last || text[i] != '.') malformed(text);
+    ++i;
+    int d = read_count(text, i);
+    if (d < 0 || d >= w) malformed(text);
+    return {c == 'F' ? Format::Op::Kind::fixed : Format::Op::Kind::exp, w, d};
+  }
+  if (c != 'A') malformed(text);
+  int w = read_count(text, i);
+  if (w <= 0) malformed(text);
+  return {Format::Op::Kind::text_in, w};
+}
+
 }  // namespace
 
 Format::Format(std::string_view text) : text_(text) {
   if (text.size() < 2 || text.front() != '(' || text.back() != ')') malformed(text);
+  parse();
+  longest_ = measure();
+  if (!unroll(0, count_)) step_count_ = 0;
+}
+
+void Format::parse() {
+  const std::string_view text = text_;
   int open_groups[4];
   int depth = 0;
   std::size_t i = 1;
@@ -43,28 +84,15 @@ Format::Format(std::string_view text) : text_(text) {
     ops_[count_++] = op;
   };
   while (i < last) {
-    char c = text[i];
+    const char c = text[i];
     if (c == ',' || c == ' ') {
       ++i;
-      continue;
-    }
-    if (c == '/') {
+    } else if (c == '/') {
       push({Op::Kind::slash});
       ++i;
-      continue;
-    }
-    if (c == '\'') {
-      std::size_t close = text.find('\'', i + 1);
-      if (close == std::string_view::npos || close >= last) malformed(text);
-      // Doubled quotes inside a literal are not needed by any of the program's formats.
-      if (close + 1 < last && text[close + 1] == '\'') malformed(text);
-      Op op{Op::Kind::literal};
-      op.lit = text.substr(i + 1, close - i - 1);
-      push(op);
-      i = close + 1;
-      continue;
-    }
-    if (c == ')') {
+    } else if (c == '\'') {
+      push(read_literal(text, i));
+    } else if (c == ')') {
       if (depth == 0) malformed(text);
       int g = open_groups[--depth];
       Op op{Op::Kind::end_group};
@@ -72,42 +100,28 @@ Format::Format(std::string_view text) : text_(text) {
       ops_[g].other = count_;
       push(op);
       ++i;
-      continue;
-    }
-    int n = read_count(text, i);
-    if (i >= last) malformed(text);
-    c = text[i];
-    if (c == '(') {
-      if (depth == 4) malformed(text);
-      open_groups[depth++] = count_;
-      push({Op::Kind::group, n < 0 ? 1 : n});
-      ++i;
-    } else if (c == 'X' && n > 0) {
-      push({Op::Kind::skip, n});
-      ++i;
-    } else if ((c == 'F' || c == 'E') && n < 0) {
-      ++i;
-      int w = read_count(text, i);
-      if (w <= 0 || w > 40 || i >= last || text[i] != '.') malformed(text);
-      ++i;
-      int d = read_count(text, i);
-      if (d < 0 || d >= w) malformed(text);
-      push({c == 'F' ? Op::Kind::fixed : Op::Kind::exp, w, d});
-    } else if (c == 'A' && n < 0) {
-      ++i;
-      int w = read_count(text, i);
-      if (w <= 0) malformed(text);
-      push({Op::Kind::text_in, w});
     } else {
-      malformed(text);
+      int n = read_count(text, i);
+      if (i >= last) malformed(text);
+      if (text[i] == '(') {
+        if (depth == 4) malformed(text);
+        open_groups[depth++] = count_;
+        push({Op::Kind::group, n < 0 ? 1 : n});
+        ++i;
+      } else {
+        push(read_field(text, i, n));
+      }
     }
   }
   if (depth != 0) malformed(text);
+}
+
+std::size_t Format::measure() const {
   // Every field, text and move taken as often as its groups repeat it, each / one line end, and
   // the line end of the last record.
   std::size_t repeat[5] = {1};
   int level = 0;
-  longest_ = 1;
+  std::size_t longest = 1;
   for (int k = 0; k < count_; ++k) {
     const Op& op = ops_[k];
     switch (op.kind) {
@@ -119,17 +133,17 @@ Format::Format(std::string_view text) : text_(text) {
         --level;
         break;
       case Op::Kind::literal:
-        longest_ += repeat[level] * op.lit.size();
+        longest += repeat[level] * op.lit.size();
         break;
       case Op::Kind::slash:
-        longest_ += repeat[level];
+        longest += repeat[level];
         break;
       default:
-        longest_ += repeat[level] * static_cast<std::size_t>(op.w);
+        longest += repeat[level] * static_cast<std::size_t>(op.w);
         break;
     }
   }
-  if (!unroll(0, count_)) step_count_ = 0;
+  return longest;
 }
 
 bool Format::unroll(int from, int to) {
@@ -217,9 +231,10 @@ class BlockSink {
   std::size_t len_ = 0;
 };
 
-// Walks fmt with items, writing fields and texts through sink: the records of one statement.
+// Walks fmt with items, writing fields and texts through sink, up to the first field that finds no
+// item left: the records of one statement but the line end of the last.
 template <class Sink>
-void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+void write_fields(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
   std::size_t pos = 0;  // where the next field goes; a move of nX lies beyond the record's end
   const double* item = items.begin();
   const double* const items_end = items.end();
@@ -230,12 +245,12 @@ void write_records(const Format& fmt, std::initializer_list<double> items, Sink&
     const Format::Op& op = ops[i];
     switch (op.kind) {
       case Format::Op::Kind::fixed:
-        if (item == items_end) goto done;
+        if (item == items_end) return;
         write_fixed_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
         pos += static_cast<std::size_t>(op.w);
         break;
       case Format::Op::Kind::exp:
-        if (item == items_end) goto done;
+        if (item == items_end) return;
         write_exp_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
         pos += static_cast<std::size_t>(op.w);
         break;
@@ -268,7 +283,12 @@ void write_records(const Format& fmt, std::initializer_list<double> items, Sink&
   }
   // Every format of the program has more fields than the items it is given.
   assert(item == items_end);
-done:
+}
+
+// The records of one statement through sink: fmt walked with items, and the last line end.
+template <class Sink>
+void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+  write_fields(fmt, items, sink);
   sink.end_record();
 }
 

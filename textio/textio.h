@@ -166,6 +166,10 @@ class Format {
  private:
   static constexpr int kMaxOps = 24;
   static constexpr int kMaxSteps = 16;
+  // Fills ops_ from text_; a malformed format aborts.
+  void parse();
+  // The most bytes one output statement through ops_ can write, line ends included.
+  std::size_t measure() const;
   // Appends the unrolled steps of ops [from, to) to steps_; false when the format has no steps.
   bool unroll(int from, int to);
 
@@ -191,9 +195,6 @@ struct Item {
   Item(double v) : kind(Kind::real), real(v) {}
 };
 
-// What the file open tries; both behave alike: update, else read only, else create for writing.
-enum class Status { none, unknown };
-
 inline constexpr int kUnits = 100;
 inline constexpr int kStderr = 0;
 inline constexpr int kConsoleIn = 5;
@@ -202,8 +203,9 @@ inline constexpr int kConsoleOut = 6;
 // Connects the console units, installs the signal handlers and registers the end-of-run closing.
 void start_up();
 
-// Connects unit to the file named by the text item name (trailing blanks removed); fatal on failure.
-void open_unit(int unit, std::string_view name, Status status);
+// Connects unit to the file named by the text item name (trailing blanks removed), for update, else
+// for reading only, else created for writing; fatal on failure.
+void open_unit(int unit, std::string_view name);
 // Disconnects unit; a rewritten file is cut at what this connection wrote. Fatal when that fails.
 void close_unit(int unit);
 

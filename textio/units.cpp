@@ -633,7 +633,7 @@ int console_twin(const struct stat& st) {
 
 }  // namespace
 
-void open_unit(int unit, std::string_view name, Status) {
+void open_unit(int unit, std::string_view name) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
   // Only the open that takes the name from the read's own item refuses it.
   const bool cut = name.data() == detail::name_cut;
