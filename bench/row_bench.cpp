@@ -18,6 +18,7 @@
 
 #include "fft/fft.h"
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void BM_ReadRecordRows(benchmark::State& state) {
     return;
   }
   const int fd = fileno(file);
-  wavproc::InBuffer in;
+  wavproc::detail::InBuffer in;
   char head1[20], head2[20], head3[20];
   double t = 0.0, x1 = 0.0, x2 = 0.0;
   const wavproc::Slot header[] = {wavproc::Slot::of(head1), wavproc::Slot::of(head2), wavproc::Slot::of(head3)};
@@ -86,8 +87,8 @@ void BM_ReadRecordRows(benchmark::State& state) {
     ::lseek(fd, 0, SEEK_SET);
     in.attach(fd, nullptr);
     bool at_end = false;
-    wavproc::read_list(in, at_end, header, false);
-    while (wavproc::read_list(in, at_end, row, true).reason == wavproc::Reason::none) {
+    wavproc::detail::read_free_form(in, at_end, header, false);
+    while (wavproc::detail::read_free_form(in, at_end, row, true).reason == wavproc::Reason::none) {
       benchmark::DoNotOptimize(x2);
       ++rows;
     }

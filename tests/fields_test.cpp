@@ -16,8 +16,9 @@
 
 #include "field_reference.h"
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -418,4 +419,4 @@ TEST(ListDouble, MatchesPrintfOnRandomValues) {
 }
 
 }  // namespace
-}  // namespace wavproc
+}  // namespace wavproc::detail

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 __extension__ typedef unsigned __int128 Wide;
@@ -653,4 +653,4 @@ std::size_t write_list_integer(char* out, std::int32_t v) {
   return static_cast<std::size_t>(p + count - out);
 }
 
-}  // namespace wavproc
+}  // namespace wavproc::detail
