@@ -74,10 +74,23 @@ void cutting_stage();
 // Stage 10: the skip answer, the output file name and the output waveform file.
 void output_stage();
 
-// Multiplies lines 1..nom of fx1..fx3 by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
-void apply_bandpass(double fl1, double fl2, double fh1, double fh2);
+// The spectra of the three components, indexed from 1 as the store's, on the frequency grid of
+// lines 1..nom, dom rad/s apart (line i at (i-1)·dom). fx3 is null while component 3 is all zeros:
+// it is then left alone.
+struct Spectra {
+  cplx* fx1;
+  cplx* fx2;
+  cplx* fx3;
+  std::int32_t nom;
+  double dom;
+};
+// The store's spectra fx1..fx3 on the grid of nom and dom, with fx3 null while sc.zero3 holds.
+Spectra stored_spectra();
+
+// Multiplies lines 1..nom of the spectra by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
+void apply_bandpass(const Spectra& s, double fl1, double fl2, double fh1, double fh2);
 // Integrates (nit 1), double-integrates (2) or differentiates (3) lines 2..nom; other nit: nothing.
-void apply_integration(std::int32_t nit);
+void apply_integration(const Spectra& s, std::int32_t nit);
 
 // The dialogue and every stage in order, then the final wait for one more console line.
 void run_stages();

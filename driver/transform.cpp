@@ -64,6 +64,8 @@ void transform_length_stage() {
   write_list(kConsoleOut, {" IF1,NF=", sc.if1, sc.nf});
 }
 
+Spectra stored_spectra() { return {rs.fx1, rs.fx2, sc.zero3 ? nullptr : rs.fx3, sc.nom, sc.dom}; }
+
 void forward_stage() {
   sc.dur = sc.nf * sc.dt;
   transform_forward(rs.fx1, rs.xr1);

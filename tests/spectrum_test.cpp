@@ -12,7 +12,6 @@ namespace {
 
 using wavproc::cplx;
 using wavproc::rs;
-using wavproc::sc;
 
 std::string record_of(int n) {
   std::string s = "Time NS EW\n";
@@ -94,14 +93,11 @@ TEST(SpectrumFile, ShowsTheFilteredAndIntegratedSpectra) {
   }
 }
 
-// Sets up the grid of a 4-second transform (nf = 512, lines every 0.25 Hz) with every line (1, 2)
-// up to nf, so each line's factor can be read off its real part.
-void set_grid(std::int32_t nf, double dur) {
-  sc.nf = nf;
-  sc.nom = nf / 2 + 1;
-  sc.dur = dur;
-  sc.dom = wavproc::kTwoPi / dur;
+// The spectra of a transform of nf lines over dur seconds in the store, every line (1, 2) up to nf,
+// so each line's factor can be read off its real part.
+wavproc::Spectra set_grid(std::int32_t nf, double dur) {
   for (std::int32_t i = 1; i <= nf; ++i) rs.fx1[i] = rs.fx2[i] = rs.fx3[i] = cplx(1.0, 2.0);
+  return {rs.fx1, rs.fx2, rs.fx3, nf / 2 + 1, wavproc::kTwoPi / dur};
 }
 
 TEST(BandPass, GainOfTheTrapezoid) {
@@ -138,14 +134,15 @@ TEST(BandPass, GainOfTheTrapezoid) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    set_grid(512, 4.0);
-    wavproc::apply_bandpass(c.fl1, c.fl2, c.fh1, c.fh2);
+    // A 4-second transform: nf = 512, lines every 0.25 Hz.
+    const wavproc::Spectra s = set_grid(512, 4.0);
+    wavproc::apply_bandpass(s, c.fl1, c.fl2, c.fh1, c.fh2);
     const int line = static_cast<int>(c.hz * 4.0) + 1;
     EXPECT_EQ(rs.fx1[line].real(), c.gain);
     EXPECT_EQ(rs.fx2[line].imag(), 2.0 * c.gain);
     EXPECT_EQ(rs.fx3[line].real(), c.gain);
     // Lines above nom are left for the inverse stage to rebuild.
-    for (int i = sc.nom + 1; i <= sc.nf; ++i) ASSERT_EQ(rs.fx1[i], cplx(1.0, 2.0));
+    for (int i = s.nom + 1; i <= 512; ++i) ASSERT_EQ(rs.fx1[i], cplx(1.0, 2.0));
   }
 }
 
@@ -163,22 +160,22 @@ TEST(Integration, OperationsOnLineThree) {
                         {-1, cplx(2.0, 0.0)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nit);
-    set_grid(512, 4.0);
+    const wavproc::Spectra s = set_grid(512, 4.0);
     rs.fx1[3] = rs.fx2[3] = rs.fx3[3] = cplx(2.0, 0.0);
-    wavproc::apply_integration(c.nit);
+    wavproc::apply_integration(s, c.nit);
     EXPECT_EQ(rs.fx1[3], c.line3);
     EXPECT_EQ(rs.fx3[3], c.line3);
     EXPECT_EQ(std::signbit(rs.fx1[3].real()), std::signbit(c.line3.real()));
     // The zero-frequency line and the lines above nom keep their values.
     EXPECT_EQ(rs.fx1[1], cplx(1.0, 2.0));
-    EXPECT_EQ(rs.fx2[sc.nom + 1], cplx(1.0, 2.0));
+    EXPECT_EQ(rs.fx2[s.nom + 1], cplx(1.0, 2.0));
   }
 }
 
 TEST(Integration, ConvertsExactlyLinesTwoToNom) {
-  set_grid(4, 0.04);
+  const wavproc::Spectra s = set_grid(4, 0.04);
   rs.fx1[5] = cplx(1.0, 2.0);
-  wavproc::apply_integration(3);
+  wavproc::apply_integration(s, 3);
   EXPECT_EQ(rs.fx1[1], cplx(1.0, 2.0));
   EXPECT_NE(rs.fx1[2], cplx(1.0, 2.0));
   EXPECT_NE(rs.fx1[3], cplx(1.0, 2.0));
