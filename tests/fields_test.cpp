@@ -367,6 +367,7 @@ TEST(FixedField, MatchesPrintfOnRandomValues) {
     const double v = source.next();
     for (const auto& k : kinds) mismatches += differs(fixed(v, k.w, k.d), ref_fixed(v, k.w, k.d), 'F', k.w, k.d, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(ExpField, MatchesPrintfOnRandomValues) {
@@ -376,6 +377,7 @@ TEST(ExpField, MatchesPrintfOnRandomValues) {
     const double v = source.next();
     mismatches += differs(expo(v, 12, 4), ref_exp(v, 12, 4), 'E', 12, 4, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 // Every width and digit count the writers accept, so that both the integer path and the
@@ -390,6 +392,7 @@ TEST(Fields, MatchPrintfForEveryWidth) {
     mismatches += differs(fixed(v, w, d), ref_fixed(v, w, d), 'F', w, d, v);
     if (d > 0) mismatches += differs(expo(v, w, d), ref_exp(v, w, d), 'E', w, d, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 // Every binade from the smallest subnormal to the largest double, at both of its ends.
@@ -416,6 +419,7 @@ TEST(ListDouble, MatchesPrintfOnRandomValues) {
       ADD_FAILURE() << "list text of " << std::hexfloat << v << ": got «" << got << "», want «" << want << "»";
     }
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace

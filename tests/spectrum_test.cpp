@@ -7,17 +7,13 @@
 
 #include "driver/driver.h"
 #include "harness.h"
+#include "pieces.h"
 
 namespace {
 
 using wavproc::cplx;
 using wavproc::rs;
-
-std::string record_of(int n) {
-  std::string s = "Time NS EW\n";
-  for (int i = 0; i < n; ++i) s += std::to_string(i) + "e-2 " + std::to_string(i % 7) + " 1\n";
-  return s;
-}
+using namespace pieces;
 
 // The record of a run that follows the line beginning with prefix.
 std::string line_after(const std::string& out, const std::string& prefix) {
@@ -35,9 +31,9 @@ TEST(TransformLength, SmallestPowerOfTwoOfAtLeastFour) {
                         {32768, "  IF1,NF= 15 32768"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nt);
-    auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", record_of(c.nt)}});
+    auto r = harness::run(kAnswers, {{"in.txt", record_of(c.nt)}});
+    expect_success(r);
     EXPECT_EQ(line_after(r.out, "  IF1,NF="), c.if1_nf);
-    EXPECT_EQ(r.status, 0);
     // One row per line from the first non-zero frequency up to the Nyquist line.
     const std::string& amp = r.files["amp2.csv"];
     std::size_t lines = 0;
@@ -49,7 +45,8 @@ TEST(TransformLength, SmallestPowerOfTwoOfAtLeastFour) {
 }
 
 TEST(TransformLength, GridReportsOfTheLargestRecord) {
-  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", record_of(32768)}});
+  auto r = harness::run(kAnswers, {{"in.txt", record_of(32768)}});
+  expect_success(r);
   EXPECT_EQ(line_after(r.out, "  DUR,DOM"), "  DUR,DOM,NOM,EOM=  327.68  0.0191747598 16385  314.17844");
   EXPECT_EQ(line_after(r.out, "  Highest"), "  Highest Frequency (hz)=  50.0030518");
   // The last spectrum row is the Nyquist frequency 1/(2 dt).
@@ -59,8 +56,8 @@ TEST(TransformLength, GridReportsOfTheLargestRecord) {
 
 TEST(SpectrumFile, RowsPastTheFieldWidthAndZeroLines) {
   // dt = 0.0001 s puts the rows at 2500 and 5000 Hz, past what F8.4 can show.
-  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", "T A B\n0 1 0\n0.0001 2 0\n0.0002 3 0\n"}});
-  EXPECT_EQ(r.status, 0);
+  auto r = harness::run(kAnswers, {{"in.txt", "T A B\n0 1 0\n0.0001 2 0\n0.0002 3 0\n"}});
+  expect_success(r);
   EXPECT_EQ(r.files["amp2.csv"],
             " frequency(Hz),A                   ,B                   \n"
             "********,  0.2828E-03,  0.0000E+00,\n"
@@ -68,8 +65,7 @@ TEST(SpectrumFile, RowsPastTheFieldWidthAndZeroLines) {
 }
 
 TEST(SpectrumFile, ShowsTheFilteredAndIntegratedSpectra) {
-  const std::string record = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
-  const std::string head = " frequency(Hz),NS                  ,EW                  \n";
+  const std::string& head = kAmpHeader;
   struct Case {
     const char* what;
     std::string answers;
@@ -85,9 +81,8 @@ TEST(SpectrumFile, ShowsTheFilteredAndIntegratedSpectra) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto r = harness::run("in.txt\n" + c.answers + "0\n0\nout.csv\n\n", {{"in.txt", record}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    auto r = harness::run("in.txt\n" + c.answers + "0\n0\nout.csv\n\n", {{"in.txt", kRecord}});
+    expect_success(r);
     EXPECT_EQ(r.files["amp2.csv"], c.amp);
     EXPECT_EQ(r.out.find("TRAPEZOIDAL") != std::string::npos, c.answers == "0\n1\n0 0 30 40\n0\n");
   }
