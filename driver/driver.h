@@ -16,6 +16,8 @@ inline constexpr int kLongestPower = 15;
 // written (one after the other).
 inline constexpr int kSpectrumUnit = 10;
 inline constexpr int kFileUnit = 11;
+
+class Format;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 
@@ -52,6 +54,10 @@ struct Scalars {
 
 extern RecordStore rs;
 extern Scalars sc;
+
+// Writes the question ask, reads the answer's first 30 characters into infile as a file name and
+// connects kFileUnit to that file: the input file of stage 1, the output file of stage 10.
+void open_answered_file(const Format& ask);
 
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();
