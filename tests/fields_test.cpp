@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,14 @@ struct FieldCase {
   const char* text;
 };
 
+// Checks the Fw.d (kind 'F') or Ew.d (kind 'E') field of every case against its text.
+void expect_fields(char kind, std::span<const FieldCase> cases) {
+  for (const FieldCase& c : cases) {
+    const std::string got = kind == 'F' ? fixed(c.v, c.w, c.d) : expo(c.v, c.w, c.d);
+    EXPECT_EQ(got, c.text) << kind << c.w << "." << c.d << " of " << c.v;
+  }
+}
+
 TEST(FixedField, Table) {
   const FieldCase cases[] = {
       {8, 4, 0.048828125, "  0.0488"},
@@ -84,7 +93,7 @@ TEST(FixedField, Table) {
       {12, 4, 1234567.8, "1234567.8000"},
       {12, 4, -1234567.8, "************"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Rounding) {
@@ -107,7 +116,7 @@ TEST(FixedField, Rounding) {
       {40, 39, 0.1, ".100000000000000005551115123125782702118"},
       {40, 20, 1.0 / 3.0, "                  0.33333333333333331483"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Sign) {
@@ -123,7 +132,7 @@ TEST(FixedField, Sign) {
       {6, 3, -9.999, "-9.999"},
       {6, 0, -0.4, "    0."},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Overflow) {
@@ -146,7 +155,7 @@ TEST(FixedField, Overflow) {
       {40, 0, 1e39, "999999999999999939709166371603178586112."},
       {40, 0, 1e40, "****************************************"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 // Non-finite values keep the field width, like every other value.
@@ -155,7 +164,7 @@ TEST(FixedField, NonFinite) {
       {8, 4, kNaN, "     NaN"}, {8, 4, kInf, "     Inf"}, {8, 4, -kInf, "    -Inf"},
       {3, 1, kNaN, "NaN"},       {3, 1, -kInf, "***"},     {4, 1, -kInf, "-Inf"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(ExpField, Table) {
@@ -169,7 +178,7 @@ TEST(ExpField, Table) {
       {12, 4, -123.456, " -0.1235E+03"},
       {12, 4, -0.0, "  0.0000E+00"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, Carry) {
@@ -190,7 +199,7 @@ TEST(ExpField, Carry) {
       {12, 4, 10.0, "  0.1000E+02"},
       {12, 4, 100.0, "  0.1000E+03"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, ThreeDigitExponent) {
@@ -207,7 +216,7 @@ TEST(ExpField, ThreeDigitExponent) {
       {12, 4, 3 * kMin, "  0.1482-322"},
       {12, 4, 1e-320, "  0.1000-319"},  // a subnormal keeps few bits: 1e-320 is 0.99998887e-320
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, Width) {
@@ -225,7 +234,7 @@ TEST(ExpField, Width) {
       {40, 35, 0.1, ".10000000000000000555111512312578270E+00"},
       {40, 20, 1e300, "              0.10000000000000000525+301"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, NonFinite) {
@@ -235,7 +244,7 @@ TEST(ExpField, NonFinite) {
       {12, 4, -kInf, "        -Inf"},
       {3, 1, -kInf, "***"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 struct ListCase {
