@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -55,25 +56,25 @@ void run_fields(benchmark::State& state, const std::vector<double>& values, int 
 }
 
 void BM_FixedF12_4_Accelerogram(benchmark::State& state) {
-  run_fields<wavproc::write_fixed_field>(state, accelerogram_values(), 12, 4);
+  run_fields<wavproc::detail::write_fixed_field>(state, accelerogram_values(), 12, 4);
 }
 void BM_FixedF12_4_Spectrum(benchmark::State& state) {
-  run_fields<wavproc::write_fixed_field>(state, spectrum_values(), 12, 4);
+  run_fields<wavproc::detail::write_fixed_field>(state, spectrum_values(), 12, 4);
 }
 void BM_FixedF8_4_Frequency(benchmark::State& state) {
-  run_fields<wavproc::write_fixed_field>(state, frequency_values(), 8, 4);
+  run_fields<wavproc::detail::write_fixed_field>(state, frequency_values(), 8, 4);
 }
 void BM_ExpE12_4_Spectrum(benchmark::State& state) {
-  run_fields<wavproc::write_exp_field>(state, spectrum_values(), 12, 4);
+  run_fields<wavproc::detail::write_exp_field>(state, spectrum_values(), 12, 4);
 }
 void BM_ExpE12_4_Accelerogram(benchmark::State& state) {
-  run_fields<wavproc::write_exp_field>(state, accelerogram_values(), 12, 4);
+  run_fields<wavproc::detail::write_exp_field>(state, accelerogram_values(), 12, 4);
 }
 
 // The writers made for the program's field shapes, on the same values.
 template <char kind, int w, int d>
 void run_shaped(benchmark::State& state, const std::vector<double>& values) {
-  const wavproc::FieldWriter write = wavproc::field_writer(kind, w, d);
+  const wavproc::detail::FieldWriter write = wavproc::detail::field_writer(kind, w, d);
   char out[64];
   for (auto _ : state) {
     for (const double v : values) {
@@ -97,7 +98,7 @@ void BM_ListDouble(benchmark::State& state) {
   char out[32];
   for (auto _ : state) {
     for (const double v : values) {
-      benchmark::DoNotOptimize(wavproc::write_list_double(out, v));
+      benchmark::DoNotOptimize(wavproc::detail::write_list_double(out, v));
       benchmark::ClobberMemory();
     }
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -34,14 +35,14 @@ std::string make_rows() {
 // Reads every row of the text with three double slots, as the row loop does.
 void BM_ReadRows(benchmark::State& state) {
   const std::string text = make_rows();
-  wavproc::InBuffer in;
+  wavproc::detail::InBuffer in;
   double t = 0.0, x1 = 0.0, x2 = 0.0;
   const wavproc::Slot slots[] = {wavproc::Slot::of(t), wavproc::Slot::of(x1), wavproc::Slot::of(x2)};
   std::int64_t rows = 0;
   for (auto _ : state) {
     in.attach_text(text);
     bool at_end = false;
-    while (wavproc::read_list(in, at_end, slots, true).reason == wavproc::Reason::none) {
+    while (wavproc::detail::read_free_form(in, at_end, slots, true).reason == wavproc::Reason::none) {
       benchmark::DoNotOptimize(x2);
       ++rows;
     }

@@ -18,6 +18,7 @@
 
 #include "fft/fft.h"
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void BM_ReadRecordRows(benchmark::State& state) {
     return;
   }
   const int fd = fileno(file);
-  wavproc::InBuffer in;
+  wavproc::detail::InBuffer in;
   char head1[20], head2[20], head3[20];
   double t = 0.0, x1 = 0.0, x2 = 0.0;
   const wavproc::Slot header[] = {wavproc::Slot::of(head1), wavproc::Slot::of(head2), wavproc::Slot::of(head3)};
@@ -86,8 +87,8 @@ void BM_ReadRecordRows(benchmark::State& state) {
     ::lseek(fd, 0, SEEK_SET);
     in.attach(fd, nullptr);
     bool at_end = false;
-    wavproc::read_list(in, at_end, header, false);
-    while (wavproc::read_list(in, at_end, row, true).reason == wavproc::Reason::none) {
+    wavproc::detail::read_free_form(in, at_end, header, false);
+    while (wavproc::detail::read_free_form(in, at_end, row, true).reason == wavproc::Reason::none) {
       benchmark::DoNotOptimize(x2);
       ++rows;
     }
@@ -103,7 +104,7 @@ BENCHMARK(BM_ReadRecordRows)->Unit(benchmark::kMillisecond);
 void BM_WriteWaveformRows(benchmark::State& state) {
   const wavproc::Format row("(F6.3,4(',',F12.4))");
   const std::vector<double> x1 = accelerogram(1), x2 = accelerogram(2);
-  wavproc::open_unit(kUnit, "/dev/null", wavproc::Status::unknown);
+  wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
     for (std::size_t i = 0; i < kRows; ++i) {
       wavproc::write_formatted(kUnit, row, {static_cast<double>(i) * 0.01, x1[i], x2[i], 0.0});
@@ -127,7 +128,7 @@ void BM_WriteSpectrumRows(benchmark::State& state) {
     amp2[i] = amp1[i] * 0.75;
   }
   const double dom = 6.283185307 / (kRows * 0.01);
-  wavproc::open_unit(kUnit, "/dev/null", wavproc::Status::unknown);
+  wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
     for (std::size_t i = 0; i < kLines; ++i) {
       wavproc::write_formatted(kUnit, row, {(static_cast<double>(i + 1) * dom) / 6.283185307, amp1[i], amp2[i]});

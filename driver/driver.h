@@ -10,8 +10,14 @@ namespace wavproc {
 
 // Capacity of every array of the record store, in samples (entries 1..mom; entry 0 is unused).
 inline constexpr int mom = 33000;
-// The longest record that can be transformed: 2 to the power 15 samples.
-inline constexpr int kLongest = 32768;
+// The longest record that can be transformed has 2 to this power samples.
+inline constexpr int kLongestPower = 15;
+// The unit of the spectrum file "amp2.csv", and the unit of the record read and of the waveform
+// written (one after the other).
+inline constexpr int kSpectrumUnit = 10;
+inline constexpr int kFileUnit = 11;
+
+class Format;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 
@@ -49,6 +55,10 @@ struct Scalars {
 extern RecordStore rs;
 extern Scalars sc;
 
+// Writes the question ask, reads the answer's first 30 characters into infile as a file name and
+// connects kFileUnit to that file: the input file of stage 1, the output file of stage 10.
+void open_answered_file(const Format& ask);
+
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();
 // Stage 2: the polarity questions, and the sign change of the components named.
@@ -70,10 +80,23 @@ void cutting_stage();
 // Stage 10: the skip answer, the output file name and the output waveform file.
 void output_stage();
 
-// Multiplies lines 1..nom of fx1..fx3 by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
-void apply_bandpass(double fl1, double fl2, double fh1, double fh2);
+// The spectra of the three components, indexed from 1 as the store's, on the frequency grid of
+// lines 1..nom, dom rad/s apart (line i at (i-1)·dom). fx3 is null while component 3 is all zeros:
+// it is then left alone.
+struct Spectra {
+  cplx* fx1;
+  cplx* fx2;
+  cplx* fx3;
+  std::int32_t nom;
+  double dom;
+};
+// The store's spectra fx1..fx3 on the grid of nom and dom, with fx3 null while sc.zero3 holds.
+Spectra stored_spectra();
+
+// Multiplies lines 1..nom of the spectra by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
+void apply_bandpass(const Spectra& s, double fl1, double fl2, double fh1, double fh2);
 // Integrates (nit 1), double-integrates (2) or differentiates (3) lines 2..nom; other nit: nothing.
-void apply_integration(std::int32_t nit);
+void apply_integration(const Spectra& s, std::int32_t nit);
 
 // The dialogue and every stage in order, then the final wait for one more console line.
 void run_stages();

@@ -10,8 +10,6 @@ namespace wavproc {
 
 namespace {
 
-constexpr int kFileUnit = 11;
-
 const Format kAskInput{"(1X,/,'Enter input file of waveform data')"};
 const Format kName{"(A30)"};
 
@@ -23,10 +21,14 @@ void reverse(double* x, std::int32_t nt) {
 
 }  // namespace
 
-void input_stage() {
-  write_formatted(kConsoleOut, kAskInput, {});
+void open_answered_file(const Format& ask) {
+  write_formatted(kConsoleOut, ask, {});
   read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30}, Status::none);
+  open_unit(kFileUnit, {sc.infile, 30});
+}
+
+void input_stage() {
+  open_answered_file(kAskInput);
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.

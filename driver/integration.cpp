@@ -37,13 +37,16 @@ void operate(std::int32_t nit, cplx& line, double omega) {
   }
 }
 
-// True when the operation nit turns a line of zeros into zeros on every line 2..nom. It gives NaN
-// where it divides by a -ω² below the smallest double, or multiplies by an infinite ω; ω grows
-// with the line, so the first and the last line decide.
-bool keeps_zeros(std::int32_t nit) {
-  for (const std::int32_t i : {2, sc.nom}) {
+// True when nit names one of the three operations.
+bool is_operation(std::int32_t nit) { return nit == 1 || nit == 2 || nit == 3; }
+
+// True when the operation nit turns a line of zeros into zeros on every line 2..nom of a grid of
+// step dom. It gives NaN where it divides by a -ω² below the smallest double, or multiplies by an
+// infinite ω; ω grows with the line, so the first and the last line decide.
+bool keeps_zeros(std::int32_t nit, std::int32_t nom, double dom) {
+  for (const std::int32_t i : {2, nom}) {
     cplx line(0.0, 0.0);
-    operate(nit, line, (i - 1) * sc.dom);
+    operate(nit, line, (i - 1) * dom);
     if (line != cplx(0.0, 0.0)) return false;
   }
   return true;
@@ -51,19 +54,13 @@ bool keeps_zeros(std::int32_t nit) {
 
 }  // namespace
 
-void apply_integration(std::int32_t nit) {
-  if (nit != 1 && nit != 2 && nit != 3) return;
-  // Component 3 stays zeros unless the operation makes NaN of a zero line: then it is worked on
-  // from here on, from the zeros it holds.
-  if (sc.zero3 && !keeps_zeros(nit)) {
-    std::fill(&rs.fx3[1], &rs.fx3[sc.nf + 1], cplx(0.0, 0.0));
-    sc.zero3 = false;
-  }
-  for (std::int32_t i = 2; i <= sc.nom; ++i) {
-    const double omega = (i - 1) * sc.dom;
-    operate(nit, rs.fx1[i], omega);
-    operate(nit, rs.fx2[i], omega);
-    if (!sc.zero3) operate(nit, rs.fx3[i], omega);
+void apply_integration(const Spectra& s, std::int32_t nit) {
+  if (!is_operation(nit)) return;
+  for (std::int32_t i = 2; i <= s.nom; ++i) {
+    const double omega = (i - 1) * s.dom;
+    operate(nit, s.fx1[i], omega);
+    operate(nit, s.fx2[i], omega);
+    if (s.fx3 != nullptr) operate(nit, s.fx3[i], omega);
   }
 }
 
@@ -75,7 +72,13 @@ void integration_stage() {
   write_list(kConsoleOut, {" Double Integration: Ex.) acc -> dis (Enter=2)"});
   write_list(kConsoleOut, {" Differentiation:  : Ex.) Vel -> acc (Enter=3)"});
   read_list(kConsoleIn, {Slot::of(sc.nit)});
-  apply_integration(sc.nit);
+  // Component 3 stays zeros unless the operation makes NaN of a zero line: then it is worked on
+  // from here on, from the zeros it holds.
+  if (sc.zero3 && is_operation(sc.nit) && !keeps_zeros(sc.nit, sc.nom, sc.dom)) {
+    std::fill(&rs.fx3[1], &rs.fx3[sc.nf + 1], cplx(0.0, 0.0));
+    sc.zero3 = false;
+  }
+  apply_integration(stored_spectra(), sc.nit);
 }
 
 }  // namespace wavproc

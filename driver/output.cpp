@@ -11,10 +11,7 @@ namespace wavproc {
 
 namespace {
 
-constexpr int kFileUnit = 11;
-
 const Format kAskOutput{"(/,1X,'Enter output file name of waveform (csv format file)')"};
-const Format kName{"(A30)"};
 const Format kWaveRow{"(F6.3,4(',',F12.4))"};
 
 // Sets lines nf/2+2..nf to the conjugates of lines nf/2..2: the spectrum of a real record.
@@ -85,9 +82,7 @@ void output_stage() {
   // A negative answer writes every sample: the step is never zero or negative.
   sc.iskip = std::max(sc.iskip, 0);
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
-  write_formatted(kConsoleOut, kAskOutput, {});
-  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30}, Status::unknown);
+  open_answered_file(kAskOutput);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
     write_formatted(kFileUnit, kWaveRow,

@@ -9,8 +9,6 @@ namespace wavproc {
 
 namespace {
 
-constexpr int kSpectrumUnit = 10;
-
 const Format kSpectrumRow{"(F8.4,6(',',E12.4))"};
 
 // Loads samples 1..nt of a component as real parts and pads the rest up to nf with zeros.
@@ -39,7 +37,7 @@ void transform_forward(cplx* fx, const double* xr) {
 void transform_length_stage() {
   sc.nf = 2;
   bool fits = false;
-  for (std::int32_t i = 2; i <= 15; ++i) {
+  for (std::int32_t i = 2; i <= kLongestPower; ++i) {
     sc.nf = 2 * sc.nf;
     if (sc.nf >= sc.nt) {
       sc.if1 = i;
@@ -66,6 +64,8 @@ void transform_length_stage() {
   write_list(kConsoleOut, {" IF1,NF=", sc.if1, sc.nf});
 }
 
+Spectra stored_spectra() { return {rs.fx1, rs.fx2, sc.zero3 ? nullptr : rs.fx3, sc.nom, sc.dom}; }
+
 void forward_stage() {
   sc.dur = sc.nf * sc.dt;
   transform_forward(rs.fx1, rs.xr1);
@@ -83,7 +83,7 @@ void forward_stage() {
 void spectrum_stage() {
   write_list(kConsoleOut, {});
   write_list(kConsoleOut, {"Fourier Spectrum data are stored in \"amp2.csv\""});
-  open_unit(kSpectrumUnit, "amp2.csv", Status::unknown);
+  open_unit(kSpectrumUnit, "amp2.csv");
   write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int32_t i = 2; i <= sc.nom; ++i) {
     const double f = ((i - 1) * sc.dom) / kTwoPi;

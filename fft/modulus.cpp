@@ -29,7 +29,7 @@ int binary_exponent(double x) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
   const int biased = static_cast<int>(bits >> 52);
   if (biased != 0) return biased - 1023;
-  return -1075 + std::bit_width(bits & fraction_mask);
+  return -1075 + static_cast<int>(std::bit_width(bits & fraction_mask));
 }
 
 // The sign (+1, 0, -1) of the exact sum of finite terms whose partial sums cannot overflow. The

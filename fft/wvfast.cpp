@@ -3,6 +3,16 @@
 // angle, the complex product written out, no fused multiply-add), so all of them give the same bits; they
 // differ only in how many butterflies one instruction carries and in how many passes one sweep over
 // the array makes.
+//
+// The SSE2 and AVX pass loops are written out twice on purpose. One loop template over a small
+// vector-traits type cannot carry both in this file: the AVX code must sit in functions compiled for
+// AVX ([[gnu::target("avx")]]), a template cannot take that attribute from its parameter, and both
+// GCC and clang refuse to inline the AVX intrinsics (always_inline) into a template instance compiled
+// without AVX. Putting the attribute on the template would VEX-encode the SSE2 instance too, which
+// then no longer runs on a processor without AVX. The remaining way, the AVX instance in a
+// translation unit of its own built with -mavx, would let inline functions that both units share be
+// compiled twice for different processors under one name, and the linker keeps either; that risk
+// outweighs the forty lines the template would save.
 #include "fft/fft.h"
 #include "fft/wvfast_detail.h"
 

@@ -12,6 +12,7 @@
 
 #include "field_reference.h"
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -35,15 +36,15 @@ void check_field(const Field& f, double v) {
   char* out = new char[static_cast<std::size_t>(f.w)];
   std::memset(out, 0, static_cast<std::size_t>(f.w));
   if (f.exp) {
-    wavproc::write_exp_field(out, v, f.w, f.d);
+    wavproc::detail::write_exp_field(out, v, f.w, f.d);
   } else {
-    wavproc::write_fixed_field(out, v, f.w, f.d);
+    wavproc::detail::write_fixed_field(out, v, f.w, f.d);
   }
   const std::string got(out, static_cast<std::size_t>(f.w));
   check(got.find('\0') == std::string::npos);
   check(got == (f.exp ? field_reference::ref_exp(v, f.w, f.d) : field_reference::ref_fixed(v, f.w, f.d)));
   // The writer made for the field's shape, where it has one, gives the same text.
-  if (const wavproc::FieldWriter shaped = wavproc::field_writer(f.exp ? 'E' : 'F', f.w, f.d)) {
+  if (const wavproc::detail::FieldWriter shaped = wavproc::detail::field_writer(f.exp ? 'E' : 'F', f.w, f.d)) {
     std::memset(out, 0, static_cast<std::size_t>(f.w));
     shaped(out, v);
     check(std::string(out, static_cast<std::size_t>(f.w)) == got);
@@ -70,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   char text[32];
-  const std::size_t len = wavproc::write_list_double(text, v);
+  const std::size_t len = wavproc::detail::write_list_double(text, v);
   check(len <= 24);
   check(std::string(text, len) == field_reference::ref_list(v));
 
   if (size < 14) return 0;
   std::int32_t n = 0;
   std::memcpy(&n, data + 10, 4);
-  const std::size_t ilen = wavproc::write_list_integer(text, n);
+  const std::size_t ilen = wavproc::detail::write_list_integer(text, n);
   char want[32];
   std::snprintf(want, sizeof want, " %d", n);
   check(std::string(text, ilen) == want);

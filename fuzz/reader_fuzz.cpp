@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
-using wavproc::InBuffer;
+using wavproc::detail::InBuffer;
 using wavproc::Reason;
-using wavproc::ReadOutcome;
+using wavproc::detail::ReadOutcome;
 using wavproc::Slot;
 
 // Stops the run as a finding when a check fails.
@@ -111,13 +112,13 @@ std::vector<Step> run(InBuffer& in, const std::vector<Statement>& program, std::
     switch (st.kind) {
       case Statement::Kind::list:
       case Statement::Kind::list_or_end:
-        r = wavproc::read_list(in, at_end, store.slots(), st.kind == Statement::Kind::list_or_end);
+        r = wavproc::detail::read_free_form(in, at_end, store.slots(), st.kind == Statement::Kind::list_or_end);
         break;
       case Statement::Kind::line:
-        r = wavproc::read_text_line(in, at_end, line.get(), st.len);
+        r = wavproc::detail::read_text_line(in, at_end, line.get(), st.len);
         break;
       case Statement::Kind::line_end:
-        r = wavproc::read_list(in, at_end, {}, false);
+        r = wavproc::detail::read_free_form(in, at_end, {}, false);
         break;
     }
     check(allowed(st.kind, r.reason));

@@ -20,7 +20,7 @@
 
 #include "driver/driver.h"
 #include "textio/textio.h"
-#include "textio/units.h"
+#include "textio/textio_detail.h"
 
 namespace {
 
@@ -169,9 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(::ftruncate(0, 0) == 0);
   check(::pwrite(0, answers.data(), answers.size(), 0) == static_cast<ssize_t>(answers.size()));
   check(::lseek(0, 0, SEEK_SET) == 0);
-  detail::Unit& console = detail::units[wavproc::kConsoleIn];
-  console.in.attach(0, nullptr);
-  console.at_end = false;
+  detail::restart_console_input(0);
 
   check(::fchdir(scratch_dir) == 0);
   int status = -2;
@@ -184,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(::fchdir(home_dir) == 0);
 
   check(status >= -1 && status <= 1);
-  for (const detail::Unit& u : detail::units) check(!u.connected || u.console);
+  check(detail::only_consoles_connected());
   if (status == 0) check_files_complete();
   clear_scratch();
   reset_store(file.size());

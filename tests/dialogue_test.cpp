@@ -12,60 +12,16 @@
 #include <thread>
 
 #include "harness.h"
+#include "pieces.h"
 
 namespace {
 
-const std::string kRecord = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
-
-// Console text of each part of the dialogue for the three-sample record.
-const std::string kInput = "\nEnter input file of waveform data\n\n NT and DT= 3  0.01\n";
-const std::string kPolarityAsk = "\n  Change +/-? (YES=1)?? :\n";
-const std::string kPolarityComponents =
-    "\n  Change from + to - of FILE 1 ? (YES=1)?? :\n"
-    "  Change from + to - of FILE 2 ? (YES=1)?? :\n"
-    "  Change from + to - of FILE 3 ? (YES=1)?? :\n";
-const std::string kTransform =
-    "\n  IF1,NF= 2 4\n"
-    "\n  DUR,DOM,NOM,EOM=  0.04  157.079633 3  471.238898\n"
-    "  Highest Frequency (hz)=  75.\n";
-const std::string kBandAsk = "\n  Band Pass Filter? (YES=1)?? :\n";
-const std::string kBandCorners = "\n   TRAPEZOIDAL BAND PATH FILTER\n   ENTER fL1<fL2<fH1<fH2 (Hz)\n";
-const std::string kMenu =
-    "\n  Integration/Differentiation:\n"
-    "  NO Change         :                 (Enter=0)\n"
-    "  Integration       : Ex.) acc -> vel (Enter=1)\n"
-    "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
-    "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n";
-const std::string kSpectrum = "\n Fourier Spectrum data are stored in \"amp2.csv\"\n";
-const std::string kCutAsk = "\n Cutting data? (No=0,Yes=1)\n";
-const std::string kSkipAsk = "\n Skip Data (no=0; yes=skip number)?\n";
-const std::string kOutputAsk = "\n Enter output file name of waveform (csv format file)\n";
-
-const std::string kAmp =
-    " frequency(Hz),NS                  ,EW                  \n"
-    " 25.0000,  0.2828E-01,  0.0000E+00,\n"
-    " 50.0000,  0.2000E-01,  0.0000E+00,\n";
-const std::string kOut =
-    " time(s),NS                  ,EW                  \n"
-    " 0.000,      1.0000,      0.0000,      0.0000,\n"
-    " 0.010,      2.0000,      0.0000,      0.0000,\n"
-    " 0.020,      3.0000,      0.0000,      0.0000,\n";
-
-const std::string kWholeDialogue =
-    kInput + kPolarityAsk + kTransform + kBandAsk + kMenu + kSpectrum + kCutAsk + kSkipAsk + kOutputAsk;
-
-std::string report(const std::string& first, const std::string& state, const std::string& format, bool reading) {
-  std::string r = first + "\n" + state + "\n";
-  if (!format.empty()) r += "last format: " + format + "\n";
-  r += reading ? "lately reading sequential formatted external IO\n" : "lately writing sequential formatted external IO\n";
-  return r;
-}
+using namespace pieces;
 
 TEST(Dialogue, WholeRunOfTheThreeSampleRecord) {
-  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", kRecord}});
+  auto r = harness::run(kAnswers, {{"in.txt", kRecord}});
+  expect_success(r);
   EXPECT_EQ(r.out, kWholeDialogue);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.files.size(), 3u);
   EXPECT_EQ(r.files["in.txt"], kRecord);
   EXPECT_EQ(r.files["amp2.csv"], kAmp);
@@ -96,9 +52,8 @@ TEST(Dialogue, OddButValidAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto r = harness::run(c.answers, {{"in.txt", kRecord}});
+    expect_success(r);
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.files["amp2.csv"], kAmp);
     EXPECT_EQ(r.files["out.csv"], kOut);
   }
@@ -146,9 +101,7 @@ TEST(Dialogue, BadAnswersAreFatalWithTheFourLineReport) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto r = harness::run(c.answers, {{"in.txt", kRecord}});
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.signal, SIGABRT);
+    expect_fatal_end(r, c.out, c.err);
     EXPECT_EQ(r.files["in.txt"], kRecord);
   }
 }

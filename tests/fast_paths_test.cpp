@@ -17,8 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 constexpr double kUnset = -7.25;  // what a slot holds before a row is read
@@ -121,13 +122,13 @@ void expect_rows_read(InBuffer& in, const std::vector<Row>& want) {
   const Slot slots[] = {Slot::of(v[0]), Slot::of(v[1]), Slot::of(v[2])};
   for (std::size_t r = 0; r < want.size(); ++r) {
     v[0] = v[1] = v[2] = kUnset;
-    ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none) << "row " << r << ": " << want[r].text;
+    ASSERT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::none) << "row " << r << ": " << want[r].text;
     for (int i = 0; i < 3; ++i) {
       ASSERT_EQ(bits(v[i]), bits(want[r].want[i])) << "row " << r << " value " << i << ": «" << want[r].text
                                                    << "» gave " << v[i] << ", want " << want[r].want[i];
     }
   }
-  EXPECT_EQ(read_list(in, at_end, slots, true).reason, Reason::end_branch);
+  EXPECT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::end_branch);
 }
 
 std::string joined(const std::vector<Row>& rs) {
@@ -168,10 +169,10 @@ TEST(PlainRows, LastRowWithoutLineEnd) {
   bool at_end = false;
   double v[3];
   const Slot slots[] = {Slot::of(v[0]), Slot::of(v[1]), Slot::of(v[2])};
-  ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none);
-  ASSERT_EQ(read_list(in, at_end, slots, true).reason, Reason::none);
+  ASSERT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::none);
+  ASSERT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::none);
   EXPECT_EQ(v[2], 6.5);
-  EXPECT_EQ(read_list(in, at_end, slots, true).reason, Reason::end_branch);
+  EXPECT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::end_branch);
 }
 
 struct LongestCase {
@@ -207,7 +208,7 @@ class UnitFile : public ::testing::Test {
     ASSERT_GE(fd, 0);
     ::close(fd);
     path_ = pattern;
-    open_unit(kUnit, path_, Status::unknown);
+    open_unit(kUnit, path_);
   }
   void TearDown() override { ::unlink(path_.c_str()); }
   std::string text() {
@@ -279,4 +280,4 @@ TEST(FixedField, ZeroOfEitherSign) {
 }
 
 }  // namespace
-}  // namespace wavproc
+}  // namespace wavproc::detail

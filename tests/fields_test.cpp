@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@
 
 #include "field_reference.h"
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -68,6 +70,14 @@ struct FieldCase {
   const char* text;
 };
 
+// Checks the Fw.d (kind 'F') or Ew.d (kind 'E') field of every case against its text.
+void expect_fields(char kind, std::span<const FieldCase> cases) {
+  for (const FieldCase& c : cases) {
+    const std::string got = kind == 'F' ? fixed(c.v, c.w, c.d) : expo(c.v, c.w, c.d);
+    EXPECT_EQ(got, c.text) << kind << c.w << "." << c.d << " of " << c.v;
+  }
+}
+
 TEST(FixedField, Table) {
   const FieldCase cases[] = {
       {8, 4, 0.048828125, "  0.0488"},
@@ -83,7 +93,7 @@ TEST(FixedField, Table) {
       {12, 4, 1234567.8, "1234567.8000"},
       {12, 4, -1234567.8, "************"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Rounding) {
@@ -106,7 +116,7 @@ TEST(FixedField, Rounding) {
       {40, 39, 0.1, ".100000000000000005551115123125782702118"},
       {40, 20, 1.0 / 3.0, "                  0.33333333333333331483"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Sign) {
@@ -122,7 +132,7 @@ TEST(FixedField, Sign) {
       {6, 3, -9.999, "-9.999"},
       {6, 0, -0.4, "    0."},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(FixedField, Overflow) {
@@ -145,7 +155,7 @@ TEST(FixedField, Overflow) {
       {40, 0, 1e39, "999999999999999939709166371603178586112."},
       {40, 0, 1e40, "****************************************"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 // Non-finite values keep the field width, like every other value.
@@ -154,7 +164,7 @@ TEST(FixedField, NonFinite) {
       {8, 4, kNaN, "     NaN"}, {8, 4, kInf, "     Inf"}, {8, 4, -kInf, "    -Inf"},
       {3, 1, kNaN, "NaN"},       {3, 1, -kInf, "***"},     {4, 1, -kInf, "-Inf"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fixed(c.v, c.w, c.d), c.text) << "F" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('F', cases);
 }
 
 TEST(ExpField, Table) {
@@ -168,7 +178,7 @@ TEST(ExpField, Table) {
       {12, 4, -123.456, " -0.1235E+03"},
       {12, 4, -0.0, "  0.0000E+00"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, Carry) {
@@ -189,7 +199,7 @@ TEST(ExpField, Carry) {
       {12, 4, 10.0, "  0.1000E+02"},
       {12, 4, 100.0, "  0.1000E+03"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, ThreeDigitExponent) {
@@ -206,7 +216,7 @@ TEST(ExpField, ThreeDigitExponent) {
       {12, 4, 3 * kMin, "  0.1482-322"},
       {12, 4, 1e-320, "  0.1000-319"},  // a subnormal keeps few bits: 1e-320 is 0.99998887e-320
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, Width) {
@@ -224,7 +234,7 @@ TEST(ExpField, Width) {
       {40, 35, 0.1, ".10000000000000000555111512312578270E+00"},
       {40, 20, 1e300, "              0.10000000000000000525+301"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 TEST(ExpField, NonFinite) {
@@ -234,7 +244,7 @@ TEST(ExpField, NonFinite) {
       {12, 4, -kInf, "        -Inf"},
       {3, 1, -kInf, "***"},
   };
-  for (const auto& c : cases) EXPECT_EQ(expo(c.v, c.w, c.d), c.text) << "E" << c.w << "." << c.d << " of " << c.v;
+  expect_fields('E', cases);
 }
 
 struct ListCase {
@@ -366,6 +376,7 @@ TEST(FixedField, MatchesPrintfOnRandomValues) {
     const double v = source.next();
     for (const auto& k : kinds) mismatches += differs(fixed(v, k.w, k.d), ref_fixed(v, k.w, k.d), 'F', k.w, k.d, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(ExpField, MatchesPrintfOnRandomValues) {
@@ -375,6 +386,7 @@ TEST(ExpField, MatchesPrintfOnRandomValues) {
     const double v = source.next();
     mismatches += differs(expo(v, 12, 4), ref_exp(v, 12, 4), 'E', 12, 4, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 // Every width and digit count the writers accept, so that both the integer path and the
@@ -389,6 +401,7 @@ TEST(Fields, MatchPrintfForEveryWidth) {
     mismatches += differs(fixed(v, w, d), ref_fixed(v, w, d), 'F', w, d, v);
     if (d > 0) mismatches += differs(expo(v, w, d), ref_exp(v, w, d), 'E', w, d, v);
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 // Every binade from the smallest subnormal to the largest double, at both of its ends.
@@ -415,7 +428,8 @@ TEST(ListDouble, MatchesPrintfOnRandomValues) {
       ADD_FAILURE() << "list text of " << std::hexfloat << v << ": got «" << got << "», want «" << want << "»";
     }
   }
+  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace
-}  // namespace wavproc
+}  // namespace wavproc::detail

@@ -19,58 +19,15 @@
 #include <vector>
 
 #include "harness.h"
+#include "pieces.h"
 
 namespace {
 
 using Files = std::map<std::string, std::string>;
 
-const std::string kRecord = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
-const std::string kAnswers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n\n";
-
-const std::string kAskInput = "\nEnter input file of waveform data\n";
-const std::string kPolarityAsk = "\n  Change +/-? (YES=1)?? :\n";
-const std::string kWholeDialogue =
-    kAskInput + "\n NT and DT= 3  0.01\n" + kPolarityAsk +
-    "\n  IF1,NF= 2 4\n"
-    "\n  DUR,DOM,NOM,EOM=  0.04  157.079633 3  471.238898\n"
-    "  Highest Frequency (hz)=  75.\n"
-    "\n  Band Pass Filter? (YES=1)?? :\n"
-    "\n  Integration/Differentiation:\n"
-    "  NO Change         :                 (Enter=0)\n"
-    "  Integration       : Ex.) acc -> vel (Enter=1)\n"
-    "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
-    "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n"
-    "\n Fourier Spectrum data are stored in \"amp2.csv\"\n"
-    "\n Cutting data? (No=0,Yes=1)\n"
-    "\n Skip Data (no=0; yes=skip number)?\n"
-    "\n Enter output file name of waveform (csv format file)\n";
-const std::string kAmpRows = " 25.0000,  0.2828E-01,  0.0000E+00,\n 50.0000,  0.2000E-01,  0.0000E+00,\n";
-const std::string kOutRows =
-    " 0.000,      1.0000,      0.0000,      0.0000,\n"
-    " 0.010,      2.0000,      0.0000,      0.0000,\n"
-    " 0.020,      3.0000,      0.0000,      0.0000,\n";
-const std::string kAmp = " frequency(Hz),NS                  ,EW                  \n" + kAmpRows;
-const std::string kOut = " time(s),NS                  ,EW                  \n" + kOutRows;
+using namespace pieces;
 
 constexpr int kSkipped = 77;  // exit status of a child that could not give up root
-
-// The fatal report: its first line, the unit line, the format line when there is one, the direction.
-std::string report(const std::string& first, const std::string& state, const std::string& format, bool reading) {
-  std::string r = first + "\n" + state + "\n";
-  if (!format.empty()) r += "last format: " + format + "\n";
-  r += reading ? "lately reading sequential formatted external IO\n" : "lately writing sequential formatted external IO\n";
-  return r;
-}
-
-// A record of n rows at 0.01 s with small whole-number samples.
-std::string record_of(int n) {
-  std::string r = "Time NS EW\n";
-  for (int i = 0; i < n; ++i) {
-    r += std::to_string(i / 100) + "." + std::to_string(i % 100 / 10) + std::to_string(i % 10) + " " +
-         std::to_string(i % 7 - 3) + " " + std::to_string(i % 5 - 2) + "\n";
-  }
-  return r;
-}
 
 // Options whose child runs prepare (still privileged, in the run's folder), then, when it is root,
 // becomes the unprivileged user so that file permissions apply; exits kSkipped if it cannot.
@@ -110,9 +67,7 @@ void expect_fatal(const FatalCase& c, const harness::Options& options = {}) {
   SCOPED_TRACE(c.what);
   auto r = harness::run(c.answers, c.files, options);
   if (r.status == kSkipped) GTEST_SKIP() << "cannot run as an unprivileged user";
-  EXPECT_EQ(r.out, c.out);
-  EXPECT_EQ(r.err, c.err);
-  EXPECT_EQ(r.signal, SIGABRT);
+  expect_fatal_end(r, c.out, c.err);
   EXPECT_EQ(r.files, c.left);
 }
 

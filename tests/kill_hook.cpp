@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "textio/units.h"
+#include "textio/textio_detail.h"
 
 namespace {
 

@@ -17,8 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 using namespace std::string_view_literals;
@@ -38,7 +39,7 @@ struct Outcome {
 Outcome run_list(std::string_view text, std::span<const Slot> slots, bool branch, bool at_end = false) {
   InBuffer in;
   in.attach_text(text);
-  Reason r = read_list(in, at_end, slots, branch).reason;
+  Reason r = read_free_form(in, at_end, slots, branch).reason;
   return {r, at_end, std::string(in.data(), in.available())};
 }
 
@@ -391,11 +392,11 @@ int count_rows(std::string_view file) {
   bool at_end = false;
   char h1[20], h2[20], h3[20];
   const Slot header[] = {Slot::of(h1), Slot::of(h2), Slot::of(h3)};
-  EXPECT_EQ(read_list(in, at_end, header, false).reason, Reason::none);
+  EXPECT_EQ(read_free_form(in, at_end, header, false).reason, Reason::none);
   double t = 0, x1 = 0, x2 = 0;
   const Slot row[] = {Slot::of(t), Slot::of(x1), Slot::of(x2)};
   int rows = 0;
-  while (read_list(in, at_end, row, true).reason == Reason::none) ++rows;
+  while (read_free_form(in, at_end, row, true).reason == Reason::none) ++rows;
   EXPECT_TRUE(at_end);
   return rows;
 }
@@ -449,15 +450,15 @@ TEST(ReadList, SuccessiveReadsStartOnTheNextLine) {
   std::int32_t a = 0, b = 0;
   const Slot one[] = {Slot::of(x)};
   const Slot two[] = {Slot::of(a), Slot::of(b)};
-  EXPECT_EQ(read_list(in, at_end, one, false).reason, Reason::none);
+  EXPECT_EQ(read_free_form(in, at_end, one, false).reason, Reason::none);
   EXPECT_EQ(x, 2.5);
-  EXPECT_EQ(read_list(in, at_end, two, false).reason, Reason::none);
+  EXPECT_EQ(read_free_form(in, at_end, two, false).reason, Reason::none);
   EXPECT_EQ(a, 8);
   EXPECT_EQ(b, 9);
   EXPECT_FALSE(at_end);
-  EXPECT_EQ(read_list(in, at_end, one, false).reason, Reason::list_eof);
+  EXPECT_EQ(read_free_form(in, at_end, one, false).reason, Reason::list_eof);
   EXPECT_TRUE(at_end);
-  EXPECT_EQ(read_list(in, at_end, one, false).reason, Reason::start_eof);
+  EXPECT_EQ(read_free_form(in, at_end, one, false).reason, Reason::start_eof);
 }
 
 TEST(ReadList, LongLinesAndTokens) {
@@ -574,7 +575,7 @@ TEST(ReadDescriptor, ValuesAcrossBlockEnds) {
       InBuffer in;
       in.attach(file.fd(), nullptr);
       bool at_end = false;
-      Reason r = read_list(in, at_end, slots(d2, t2), true).reason;
+      Reason r = read_free_form(in, at_end, slots(d2, t2), true).reason;
       char next[8];
       EXPECT_EQ(read_text_line(in, at_end, next, 5).reason, Reason::none);
       EXPECT_EQ(r, whole.reason) << v << " cut " << cut;
@@ -608,10 +609,10 @@ TEST(ReadDescriptor, CallsBeforeWaitBeforeReadingAPipe) {
   std::int32_t n = 0;
   const Slot slots[] = {Slot::of(n)};
   // The pipe holds nothing until the hook has run, so a read before it would block for ever.
-  EXPECT_EQ(read_list(in, at_end, slots, false).reason, Reason::none);
+  EXPECT_EQ(read_free_form(in, at_end, slots, false).reason, Reason::none);
   EXPECT_EQ(n, 42);
   EXPECT_EQ(g_waits, 1);
-  EXPECT_EQ(read_list(in, at_end, {}, false).reason, Reason::none);
+  EXPECT_EQ(read_free_form(in, at_end, {}, false).reason, Reason::none);
   EXPECT_TRUE(at_end);
   int waits = g_waits;
   // After the end nothing is read again, so nothing waits.
@@ -628,17 +629,17 @@ TEST(ReadDescriptor, ReadErrorCarriesErrno) {
   bool at_end = false;
   double x = kKeepD;
   const Slot slots[] = {Slot::of(x)};
-  ReadOutcome r = read_list(in, at_end, slots, true);
+  ReadOutcome r = read_free_form(in, at_end, slots, true);
   EXPECT_EQ(r.reason, Reason::read_failed);
   EXPECT_EQ(r.sys_errno, EBADF);
   EXPECT_FALSE(at_end);
   EXPECT_EQ(x, kKeepD);
   char item[30];
   EXPECT_EQ(read_text_line(in, at_end, item, 30).reason, Reason::read_failed);
-  EXPECT_EQ(read_list(in, at_end, {}, false).reason, Reason::read_failed);
+  EXPECT_EQ(read_free_form(in, at_end, {}, false).reason, Reason::read_failed);
   close(fds[0]);
   close(fds[1]);
 }
 
 }  // namespace
-}  // namespace wavproc
+}  // namespace wavproc::detail

@@ -7,18 +7,13 @@
 
 #include "driver/driver.h"
 #include "harness.h"
+#include "pieces.h"
 
 namespace {
 
 using wavproc::cplx;
 using wavproc::rs;
-using wavproc::sc;
-
-std::string record_of(int n) {
-  std::string s = "Time NS EW\n";
-  for (int i = 0; i < n; ++i) s += std::to_string(i) + "e-2 " + std::to_string(i % 7) + " 1\n";
-  return s;
-}
+using namespace pieces;
 
 // The record of a run that follows the line beginning with prefix.
 std::string line_after(const std::string& out, const std::string& prefix) {
@@ -36,9 +31,9 @@ TEST(TransformLength, SmallestPowerOfTwoOfAtLeastFour) {
                         {32768, "  IF1,NF= 15 32768"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nt);
-    auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", record_of(c.nt)}});
+    auto r = harness::run(kAnswers, {{"in.txt", record_of(c.nt)}});
+    expect_success(r);
     EXPECT_EQ(line_after(r.out, "  IF1,NF="), c.if1_nf);
-    EXPECT_EQ(r.status, 0);
     // One row per line from the first non-zero frequency up to the Nyquist line.
     const std::string& amp = r.files["amp2.csv"];
     std::size_t lines = 0;
@@ -50,7 +45,8 @@ TEST(TransformLength, SmallestPowerOfTwoOfAtLeastFour) {
 }
 
 TEST(TransformLength, GridReportsOfTheLargestRecord) {
-  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", record_of(32768)}});
+  auto r = harness::run(kAnswers, {{"in.txt", record_of(32768)}});
+  expect_success(r);
   EXPECT_EQ(line_after(r.out, "  DUR,DOM"), "  DUR,DOM,NOM,EOM=  327.68  0.0191747598 16385  314.17844");
   EXPECT_EQ(line_after(r.out, "  Highest"), "  Highest Frequency (hz)=  50.0030518");
   // The last spectrum row is the Nyquist frequency 1/(2 dt).
@@ -60,8 +56,8 @@ TEST(TransformLength, GridReportsOfTheLargestRecord) {
 
 TEST(SpectrumFile, RowsPastTheFieldWidthAndZeroLines) {
   // dt = 0.0001 s puts the rows at 2500 and 5000 Hz, past what F8.4 can show.
-  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\nout.csv\n\n", {{"in.txt", "T A B\n0 1 0\n0.0001 2 0\n0.0002 3 0\n"}});
-  EXPECT_EQ(r.status, 0);
+  auto r = harness::run(kAnswers, {{"in.txt", "T A B\n0 1 0\n0.0001 2 0\n0.0002 3 0\n"}});
+  expect_success(r);
   EXPECT_EQ(r.files["amp2.csv"],
             " frequency(Hz),A                   ,B                   \n"
             "********,  0.2828E-03,  0.0000E+00,\n"
@@ -69,8 +65,7 @@ TEST(SpectrumFile, RowsPastTheFieldWidthAndZeroLines) {
 }
 
 TEST(SpectrumFile, ShowsTheFilteredAndIntegratedSpectra) {
-  const std::string record = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
-  const std::string head = " frequency(Hz),NS                  ,EW                  \n";
+  const std::string& head = kAmpHeader;
   struct Case {
     const char* what;
     std::string answers;
@@ -86,22 +81,18 @@ TEST(SpectrumFile, ShowsTheFilteredAndIntegratedSpectra) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto r = harness::run("in.txt\n" + c.answers + "0\n0\nout.csv\n\n", {{"in.txt", record}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    auto r = harness::run("in.txt\n" + c.answers + "0\n0\nout.csv\n\n", {{"in.txt", kRecord}});
+    expect_success(r);
     EXPECT_EQ(r.files["amp2.csv"], c.amp);
     EXPECT_EQ(r.out.find("TRAPEZOIDAL") != std::string::npos, c.answers == "0\n1\n0 0 30 40\n0\n");
   }
 }
 
-// Sets up the grid of a 4-second transform (nf = 512, lines every 0.25 Hz) with every line (1, 2)
-// up to nf, so each line's factor can be read off its real part.
-void set_grid(std::int32_t nf, double dur) {
-  sc.nf = nf;
-  sc.nom = nf / 2 + 1;
-  sc.dur = dur;
-  sc.dom = wavproc::kTwoPi / dur;
+// The spectra of a transform of nf lines over dur seconds in the store, every line (1, 2) up to nf,
+// so each line's factor can be read off its real part.
+wavproc::Spectra set_grid(std::int32_t nf, double dur) {
   for (std::int32_t i = 1; i <= nf; ++i) rs.fx1[i] = rs.fx2[i] = rs.fx3[i] = cplx(1.0, 2.0);
+  return {rs.fx1, rs.fx2, rs.fx3, nf / 2 + 1, wavproc::kTwoPi / dur};
 }
 
 TEST(BandPass, GainOfTheTrapezoid) {
@@ -138,14 +129,15 @@ TEST(BandPass, GainOfTheTrapezoid) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    set_grid(512, 4.0);
-    wavproc::apply_bandpass(c.fl1, c.fl2, c.fh1, c.fh2);
+    // A 4-second transform: nf = 512, lines every 0.25 Hz.
+    const wavproc::Spectra s = set_grid(512, 4.0);
+    wavproc::apply_bandpass(s, c.fl1, c.fl2, c.fh1, c.fh2);
     const int line = static_cast<int>(c.hz * 4.0) + 1;
     EXPECT_EQ(rs.fx1[line].real(), c.gain);
     EXPECT_EQ(rs.fx2[line].imag(), 2.0 * c.gain);
     EXPECT_EQ(rs.fx3[line].real(), c.gain);
     // Lines above nom are left for the inverse stage to rebuild.
-    for (int i = sc.nom + 1; i <= sc.nf; ++i) ASSERT_EQ(rs.fx1[i], cplx(1.0, 2.0));
+    for (int i = s.nom + 1; i <= 512; ++i) ASSERT_EQ(rs.fx1[i], cplx(1.0, 2.0));
   }
 }
 
@@ -163,22 +155,22 @@ TEST(Integration, OperationsOnLineThree) {
                         {-1, cplx(2.0, 0.0)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nit);
-    set_grid(512, 4.0);
+    const wavproc::Spectra s = set_grid(512, 4.0);
     rs.fx1[3] = rs.fx2[3] = rs.fx3[3] = cplx(2.0, 0.0);
-    wavproc::apply_integration(c.nit);
+    wavproc::apply_integration(s, c.nit);
     EXPECT_EQ(rs.fx1[3], c.line3);
     EXPECT_EQ(rs.fx3[3], c.line3);
     EXPECT_EQ(std::signbit(rs.fx1[3].real()), std::signbit(c.line3.real()));
     // The zero-frequency line and the lines above nom keep their values.
     EXPECT_EQ(rs.fx1[1], cplx(1.0, 2.0));
-    EXPECT_EQ(rs.fx2[sc.nom + 1], cplx(1.0, 2.0));
+    EXPECT_EQ(rs.fx2[s.nom + 1], cplx(1.0, 2.0));
   }
 }
 
 TEST(Integration, ConvertsExactlyLinesTwoToNom) {
-  set_grid(4, 0.04);
+  const wavproc::Spectra s = set_grid(4, 0.04);
   rs.fx1[5] = cplx(1.0, 2.0);
-  wavproc::apply_integration(3);
+  wavproc::apply_integration(s, 3);
   EXPECT_EQ(rs.fx1[1], cplx(1.0, 2.0));
   EXPECT_NE(rs.fx1[2], cplx(1.0, 2.0));
   EXPECT_NE(rs.fx1[3], cplx(1.0, 2.0));

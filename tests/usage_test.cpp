@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "harness.h"
+#include "pieces.h"
 
 namespace {
 
-const std::string kRecord = "Time NS EW\n0 1 0\n0.01 2 0\n0.02 3 0\n";
-const std::string kAnswers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n\n";
+using namespace pieces;
 
 harness::Result run_with(const std::vector<std::string>& args, const harness::Options& base = {}) {
   harness::Options o = base;
@@ -80,8 +80,7 @@ TEST(Arguments, AHelpTextThatCannotBeWrittenIsAFailure) {
 TEST(Batch, ThreeRecordsGiveTwoResultsAndOneRefusal) {
   const auto single = harness::run(kAnswers, {{"in.txt", kRecord}});
   ASSERT_EQ(single.status, 0);
-  std::string too_long = "t a b\n";
-  for (int i = 0; i < 32769; ++i) too_long += std::to_string(i) + " 1 2\n";
+  const std::string too_long = record_of(32769);
   const std::string long_name = "a record whose name is longer than thirty characters.txt";
 
   harness::Options o;

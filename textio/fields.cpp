@@ -14,9 +14,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 namespace {
 
 __extension__ typedef unsigned __int128 Wide;
@@ -50,7 +50,7 @@ constexpr int kMaxFixedDigits = 96;
 int count_digits(std::uint64_t n) {
   // bit_width·1233/4096 is floor(log10 2^bit_width), which is the digit count less one or two.
   const std::uint64_t m = n | 1;
-  const int guess = (std::bit_width(m) * 1233) >> 12;
+  const int guess = (static_cast<int>(std::bit_width(m)) * 1233) >> 12;
   return guess + (m >= kPow10[guess] ? 1 : 0);
 }
 
@@ -653,4 +653,4 @@ std::size_t write_list_integer(char* out, std::int32_t v) {
   return static_cast<std::size_t>(p + count - out);
 }
 
-}  // namespace wavproc
+}  // namespace wavproc::detail

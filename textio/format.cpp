@@ -7,9 +7,13 @@
 #include <string>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 #include "textio/units.h"
 
 namespace wavproc {
+
+using detail::FormatOp;
+using detail::FormatStep;
 
 namespace {
 
@@ -30,135 +34,149 @@ int read_count(std::string_view text, std::size_t& i) {
   return v;
 }
 
+// The op of a quoted text that opens at text[i]; moves i past its closing quote.
+FormatOp read_literal(std::string_view text, std::size_t& i) {
+  const std::size_t last = text.size() - 1;
+  std::size_t close = text.find('\'', i + 1);
+  if (close == std::string_view::npos || close >= last) malformed(text);
+  // Doubled quotes inside a literal are not needed by any of the program's formats.
+  if (close + 1 < last && text[close + 1] == '\'') malformed(text);
+  FormatOp op{FormatOp::Kind::literal};
+  op.lit = text.substr(i + 1, close - i - 1);
+  i = close + 1;
+  return op;
+}
+
+// The op of the field or move whose letter stands at text[i], after a count n (-1: none); moves i
+// past it: nX, Fw.d, Ew.d or Aw.
+FormatOp read_field(std::string_view text, std::size_t& i, int n) {
+  const std::size_t last = text.size() - 1;
+  const char c = text[i++];
+  if (c == 'X' && n > 0) return {FormatOp::Kind::skip, n};
+  if (n >= 0) malformed(text);
+  if (c == 'F' || c == 'E') {
+    int w = read_count(text, i);
+    if (w <= 0 || w > 40 || i >= last || text[i] != '.') malformed(text);
+    ++i;
+    int d = read_count(text, i);
+    if (d < 0 || d >= w) malformed(text);
+    return {c == 'F' ? FormatOp::Kind::fixed : FormatOp::Kind::exp, w, d};
+  }
+  if (c != 'A') malformed(text);
+  int w = read_count(text, i);
+  if (w <= 0) malformed(text);
+  return {FormatOp::Kind::text_in, w};
+}
+
 }  // namespace
 
 Format::Format(std::string_view text) : text_(text) {
   if (text.size() < 2 || text.front() != '(' || text.back() != ')') malformed(text);
+  parse();
+  longest_ = measure();
+  if (!unroll(0, count_)) step_count_ = 0;
+}
+
+void Format::parse() {
+  const std::string_view text = text_;
   int open_groups[4];
   int depth = 0;
   std::size_t i = 1;
   const std::size_t last = text.size() - 1;
-  auto push = [&](Op op) {
+  auto push = [&](FormatOp op) {
     if (count_ == kMaxOps) malformed(text);
     ops_[count_++] = op;
   };
   while (i < last) {
-    char c = text[i];
+    const char c = text[i];
     if (c == ',' || c == ' ') {
       ++i;
-      continue;
-    }
-    if (c == '/') {
-      push({Op::Kind::slash});
+    } else if (c == '/') {
+      push({FormatOp::Kind::slash});
       ++i;
-      continue;
-    }
-    if (c == '\'') {
-      std::size_t close = text.find('\'', i + 1);
-      if (close == std::string_view::npos || close >= last) malformed(text);
-      // Doubled quotes inside a literal are not needed by any of the program's formats.
-      if (close + 1 < last && text[close + 1] == '\'') malformed(text);
-      Op op{Op::Kind::literal};
-      op.lit = text.substr(i + 1, close - i - 1);
-      push(op);
-      i = close + 1;
-      continue;
-    }
-    if (c == ')') {
+    } else if (c == '\'') {
+      push(read_literal(text, i));
+    } else if (c == ')') {
       if (depth == 0) malformed(text);
       int g = open_groups[--depth];
-      Op op{Op::Kind::end_group};
+      FormatOp op{FormatOp::Kind::end_group};
       op.other = g;
       ops_[g].other = count_;
       push(op);
       ++i;
-      continue;
-    }
-    int n = read_count(text, i);
-    if (i >= last) malformed(text);
-    c = text[i];
-    if (c == '(') {
-      if (depth == 4) malformed(text);
-      open_groups[depth++] = count_;
-      push({Op::Kind::group, n < 0 ? 1 : n});
-      ++i;
-    } else if (c == 'X' && n > 0) {
-      push({Op::Kind::skip, n});
-      ++i;
-    } else if ((c == 'F' || c == 'E') && n < 0) {
-      ++i;
-      int w = read_count(text, i);
-      if (w <= 0 || w > 40 || i >= last || text[i] != '.') malformed(text);
-      ++i;
-      int d = read_count(text, i);
-      if (d < 0 || d >= w) malformed(text);
-      push({c == 'F' ? Op::Kind::fixed : Op::Kind::exp, w, d});
-    } else if (c == 'A' && n < 0) {
-      ++i;
-      int w = read_count(text, i);
-      if (w <= 0) malformed(text);
-      push({Op::Kind::text_in, w});
     } else {
-      malformed(text);
+      int n = read_count(text, i);
+      if (i >= last) malformed(text);
+      if (text[i] == '(') {
+        if (depth == 4) malformed(text);
+        open_groups[depth++] = count_;
+        push({FormatOp::Kind::group, n < 0 ? 1 : n});
+        ++i;
+      } else {
+        push(read_field(text, i, n));
+      }
     }
   }
   if (depth != 0) malformed(text);
+}
+
+std::size_t Format::measure() const {
   // Every field, text and move taken as often as its groups repeat it, each / one line end, and
   // the line end of the last record.
   std::size_t repeat[5] = {1};
   int level = 0;
-  longest_ = 1;
+  std::size_t longest = 1;
   for (int k = 0; k < count_; ++k) {
-    const Op& op = ops_[k];
+    const FormatOp& op = ops_[k];
     switch (op.kind) {
-      case Op::Kind::group:
+      case FormatOp::Kind::group:
         repeat[level + 1] = repeat[level] * static_cast<std::size_t>(op.w);
         ++level;
         break;
-      case Op::Kind::end_group:
+      case FormatOp::Kind::end_group:
         --level;
         break;
-      case Op::Kind::literal:
-        longest_ += repeat[level] * op.lit.size();
+      case FormatOp::Kind::literal:
+        longest += repeat[level] * op.lit.size();
         break;
-      case Op::Kind::slash:
-        longest_ += repeat[level];
+      case FormatOp::Kind::slash:
+        longest += repeat[level];
         break;
       default:
-        longest_ += repeat[level] * static_cast<std::size_t>(op.w);
+        longest += repeat[level] * static_cast<std::size_t>(op.w);
         break;
     }
   }
-  if (!unroll(0, count_)) step_count_ = 0;
+  return longest;
 }
 
 bool Format::unroll(int from, int to) {
   for (int k = from; k < to; ++k) {
-    const Op& op = ops_[k];
+    const FormatOp& op = ops_[k];
     switch (op.kind) {
-      case Op::Kind::group:
+      case FormatOp::Kind::group:
         for (int r = 0; r < op.w; ++r) {
           if (!unroll(k + 1, op.other)) return false;
         }
         k = op.other;
         break;
-      case Op::Kind::literal:
+      case FormatOp::Kind::literal:
         // A text after a text would need a step of its own: such a format is walked op by op.
-        if (step_count_ > 0 && steps_[step_count_ - 1].kind == Op::Kind::literal) return false;
+        if (step_count_ > 0 && steps_[step_count_ - 1].kind == FormatOp::Kind::literal) return false;
         if (step_count_ == kMaxSteps) return false;
         steps_[step_count_++].lit = op.lit;
         break;
-      case Op::Kind::fixed:
-      case Op::Kind::exp:
+      case FormatOp::Kind::fixed:
+      case FormatOp::Kind::exp:
         // A field completes the step its text opened, or makes a step without text.
-        if (step_count_ == 0 || steps_[step_count_ - 1].kind != Op::Kind::literal) {
+        if (step_count_ == 0 || steps_[step_count_ - 1].kind != FormatOp::Kind::literal) {
           if (step_count_ == kMaxSteps) return false;
           ++step_count_;
         }
         steps_[step_count_ - 1].kind = op.kind;
         steps_[step_count_ - 1].w = op.w;
         steps_[step_count_ - 1].d = op.d;
-        steps_[step_count_ - 1].write = field_writer(op.kind == Op::Kind::fixed ? 'F' : 'E', op.w, op.d);
+        steps_[step_count_ - 1].write = detail::field_writer(op.kind == FormatOp::Kind::fixed ? 'F' : 'E', op.w, op.d);
         break;
       default:
         return false;
@@ -217,82 +235,88 @@ class BlockSink {
   std::size_t len_ = 0;
 };
 
-// Walks fmt with items, writing fields and texts through sink: the records of one statement.
+// Walks fmt with items, writing fields and texts through sink, up to the first field that finds no
+// item left: the records of one statement but the line end of the last.
 template <class Sink>
-void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+void write_fields(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
   std::size_t pos = 0;  // where the next field goes; a move of nX lies beyond the record's end
   const double* item = items.begin();
   const double* const items_end = items.end();
-  std::span<const Format::Op> ops = fmt.ops();
+  std::span<const FormatOp> ops = fmt.ops();
   int repeats[4];
   int depth = 0;
   for (std::size_t i = 0; i < ops.size(); ++i) {
-    const Format::Op& op = ops[i];
+    const FormatOp& op = ops[i];
     switch (op.kind) {
-      case Format::Op::Kind::fixed:
-        if (item == items_end) goto done;
-        write_fixed_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
+      case FormatOp::Kind::fixed:
+        if (item == items_end) return;
+        detail::write_fixed_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
         pos += static_cast<std::size_t>(op.w);
         break;
-      case Format::Op::Kind::exp:
-        if (item == items_end) goto done;
-        write_exp_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
+      case FormatOp::Kind::exp:
+        if (item == items_end) return;
+        detail::write_exp_field(sink.reserve_at(pos, static_cast<std::size_t>(op.w)), *item++, op.w, op.d);
         pos += static_cast<std::size_t>(op.w);
         break;
-      case Format::Op::Kind::literal:
+      case FormatOp::Kind::literal:
         std::memcpy(sink.reserve_at(pos, op.lit.size()), op.lit.data(), op.lit.size());
         pos += op.lit.size();
         break;
-      case Format::Op::Kind::skip:
+      case FormatOp::Kind::skip:
         pos += static_cast<std::size_t>(op.w);
         break;
-      case Format::Op::Kind::slash:
+      case FormatOp::Kind::slash:
         sink.end_record();
         pos = 0;
         break;
-      case Format::Op::Kind::group:
+      case FormatOp::Kind::group:
         assert(depth < 4);
         repeats[depth++] = op.w;
         break;
-      case Format::Op::Kind::end_group:
+      case FormatOp::Kind::end_group:
         if (--repeats[depth - 1] > 0) {
           i = static_cast<std::size_t>(op.other);
         } else {
           --depth;
         }
         break;
-      case Format::Op::Kind::text_in:
+      case FormatOp::Kind::text_in:
         assert(false && "an input field in an output format");
         break;
     }
   }
   // Every format of the program has more fields than the items it is given.
   assert(item == items_end);
-done:
+}
+
+// The records of one statement through sink: fmt walked with items, and the last line end.
+template <class Sink>
+void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+  write_fields(fmt, items, sink);
   sink.end_record();
 }
 
 // Writes the one record of an unrolled format with items straight after the unit's buffered
 // records (the block has room for it), and counts it as buffered in one store of `used`.
-void write_steps(detail::Unit& u, std::span<const Format::Step> steps, std::initializer_list<double> items) {
+void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::initializer_list<double> items) {
   u.last_write = true;
   char* p = u.block + u.used;
   const double* item = items.begin();
-  for (const Format::Step& step : steps) {
+  for (const FormatStep& step : steps) {
     if (step.lit.size() == 1) {
       *p++ = step.lit[0];
     } else if (!step.lit.empty()) {
       std::memcpy(p, step.lit.data(), step.lit.size());
       p += step.lit.size();
     }
-    if (step.kind == Format::Op::Kind::literal) continue;
+    if (step.kind == FormatOp::Kind::literal) continue;
     if (item == items.end()) break;
     if (step.write != nullptr) {
       step.write(p, *item++);
-    } else if (step.kind == Format::Op::Kind::fixed) {
-      write_fixed_field(p, *item++, step.w, step.d);
+    } else if (step.kind == FormatOp::Kind::fixed) {
+      detail::write_fixed_field(p, *item++, step.w, step.d);
     } else {
-      write_exp_field(p, *item++, step.w, step.d);
+      detail::write_exp_field(p, *item++, step.w, step.d);
     }
     p += step.w;
   }
@@ -324,11 +348,11 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
 }
 
 void read_formatted_text(int unit, const Format& fmt, char* item, int len) {
-  assert(fmt.ops().size() == 1 && fmt.ops()[0].kind == Format::Op::Kind::text_in && fmt.ops()[0].w == len);
+  assert(fmt.ops().size() == 1 && fmt.ops()[0].kind == FormatOp::Kind::text_in && fmt.ops()[0].w == len);
   detail::begin_statement(true, fmt.text());
   detail::prepare_input(unit);
   detail::Unit& u = detail::units[unit];
-  ReadOutcome r = read_text_line(u.in, u.at_end, item, len);
+  detail::ReadOutcome r = detail::read_text_line(u.in, u.at_end, item, len);
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
   detail::name_cut = r.cut_in_word ? item : nullptr;
   detail::end_formatted();

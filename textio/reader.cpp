@@ -16,9 +16,9 @@
 #include <new>
 
 #include "fast_float/fast_float.h"
-#include "textio/textio.h"
+#include "textio/textio_detail.h"
 
-namespace wavproc {
+namespace wavproc::detail {
 
 // Gives back the block.
 InBuffer::~InBuffer() { delete[] block_; }
@@ -647,7 +647,7 @@ ReadOutcome end_statement(Cursor& cur, bool eof_branch) {
 
 }  // namespace
 
-ReadOutcome read_list(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch) {
+ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch) {
   if (slots.empty()) {
     if (at_end) return {};
     Cursor cur(in, at_end);
@@ -735,4 +735,4 @@ ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len) {
   return {Reason::none, 0, cut_in_word};
 }
 
-}  // namespace wavproc
+}  // namespace wavproc::detail

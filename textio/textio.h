@@ -36,53 +36,6 @@ enum class Reason : int {
 // reason carries one; written into out (at least 160 bytes), returns its length.
 std::size_t reason_text(char* out, Reason reason, int sys_errno);
 
-// Bytes of one input stream, read in large blocks from a file descriptor, or a fixed text.
-class InBuffer {
- public:
-  static constexpr int kEnd = -1;    // the stream has ended
-  static constexpr int kError = -2;  // the system refused a read; error() holds its errno
-
-  InBuffer() = default;
-  ~InBuffer();
-  InBuffer(const InBuffer&) = delete;
-  InBuffer& operator=(const InBuffer&) = delete;
-
-  // Reads from fd from now on; before a read that may wait, calls before_wait (may be null).
-  void attach(int fd, void (*before_wait)());
-  // Serves the bytes of text, then the end (text must outlive the reads).
-  void attach_text(std::string_view text);
-  // Forgets the stream and any buffered bytes.
-  void detach();
-
-  // The next byte (0..255) without taking it, or kEnd / kError.
-  int peek() { return cur_ < end_ ? static_cast<unsigned char>(*cur_) : fill(); }
-  // Takes the byte that peek() returned; only after peek() gave a byte.
-  void advance() { ++cur_; }
-  int error() const { return error_; }
-  // The stream attached last starts here: a UTF-8 byte-order mark at its front is passed over.
-  void skip_mark() { mark_ = true; }
-
-  // The buffered bytes not taken yet, for scanning a run of bytes at once; take n with skip(n).
-  const char* data() const { return cur_; }
-  std::size_t available() const { return static_cast<std::size_t>(end_ - cur_); }
-  void skip(std::size_t n) { cur_ += n; }
-
- private:
-  int fill();
-  // Takes a byte-order mark off the front of the block just filled, reading on where the first
-  // read gave only part of one; true when no byte of the block is left.
-  bool pass_mark();
-
-  static constexpr std::size_t kBlock = 1 << 16;
-  int fd_ = -1;
-  void (*before_wait_)() = nullptr;
-  const char* cur_ = nullptr;
-  const char* end_ = nullptr;
-  char* block_ = nullptr;  // kBlock bytes, obtained on first attach to a descriptor
-  int error_ = 0;
-  bool mark_ = false;  // the next fill is the stream's first
-};
-
 // One item slot of a free-form read.
 struct Slot {
   enum class Kind { integer, real, text };
@@ -96,38 +49,35 @@ struct Slot {
   static Slot of(char (&v)[L]) { return {Kind::text, v, static_cast<int>(L)}; }
 };
 
-// How a read ended: Reason::none, Reason::end_branch, or a failure with its errno where it has one.
-struct ReadOutcome {
-  Reason reason = Reason::none;
-  int sys_errno = 0;
-  bool cut_in_word = false;  // a text line read: its last column kept and the next are both characters
+namespace detail {
+
+// One op of a parsed format; read only by textio's own walk over the format.
+struct FormatOp {
+  enum class Kind : std::uint8_t { fixed, exp, text_in, skip, slash, literal, group, end_group };
+  FormatOp() = default;
+  FormatOp(Kind k, int width = 0, int digits = 0) : kind(k), w(width), d(digits) {}
+  Kind kind = Kind::literal;
+  int w = 0;      // width of a field, count of a skip, repeat of a group
+  int d = 0;      // digits of a field
+  int other = 0;  // group: index of its end; end_group: index of its group
+  std::string_view lit;
 };
 
-// The free-form read of one statement: fills slots in order from in, across as many lines as it
-// needs, and discards the rest of the line its last value stood on. at_end is the unit's
-// end-of-input flag (set here when the stream ends, read here at the start). With eof_branch the
-// end of input gives Reason::end_branch instead of a failure. Slots not reached keep their values.
-ReadOutcome read_list(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch);
-
-// The "(Aw)" read with w equal to len: the next len characters of the line into item (blank-padded
-// where the line is shorter), then the rest of the line and its line end are skipped.
-ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len);
-
-// The field Fw.d of v: exactly w characters into out (1 <= w <= 40, 0 <= d < w).
-void write_fixed_field(char* out, double v, int w, int d);
-// The field Ew.d of v: exactly w characters into out (1 <= w <= 40, 1 <= d < w).
-void write_exp_field(char* out, double v, int w, int d);
 // A writer of one field of fixed shape: the same w characters as write_fixed_field or
-// write_exp_field give for its w and d.
+// write_exp_field (textio/textio_detail.h) give for its w and d.
 using FieldWriter = void (*)(char* out, double v);
-// The writer made for the field of kind 'F' or 'E', width w and d digits, for the shapes of the
-// program's two files (F6.3, F8.4, F12.4, E12.4); null for every other shape.
-FieldWriter field_writer(char kind, int w, int d);
-// The free-form text of a double item: a blank, a minus or a blank, then the magnitude with nine
-// significant digits («  0.01», « -3.5», «  1.E-005»); returns its length (at most 24).
-std::size_t write_list_double(char* out, double v);
-// The free-form text of an integer item: a blank, a minus for a negative value, the digits.
-std::size_t write_list_integer(char* out, std::int32_t v);
+
+// One step of a one-record format, its groups unrolled: the quoted text, then the field (kind
+// fixed or exp), or the text alone (kind literal) at the end.
+struct FormatStep {
+  std::string_view lit;
+  FormatOp::Kind kind = FormatOp::Kind::literal;
+  int w = 0;
+  int d = 0;
+  FieldWriter write = nullptr;  // the field's own writer, where its shape has one
+};
+
+}  // namespace detail
 
 // A format in the field notation, parsed once: Fw.d, Ew.d, Aw, nX, /, quoted text, r( ... ).
 class Format {
@@ -136,44 +86,31 @@ class Format {
   explicit Format(std::string_view text);
   std::string_view text() const { return text_; }
 
-  struct Op {
-    enum class Kind : std::uint8_t { fixed, exp, text_in, skip, slash, literal, group, end_group };
-    Op() = default;
-    Op(Kind k, int width = 0, int digits = 0) : kind(k), w(width), d(digits) {}
-    Kind kind = Kind::literal;
-    int w = 0;      // width of a field, count of a skip, repeat of a group
-    int d = 0;      // digits of a field
-    int other = 0;  // group: index of its end; end_group: index of its group
-    std::string_view lit;
-  };
-  std::span<const Op> ops() const { return {ops_, static_cast<std::size_t>(count_)}; }
+  // The parsed ops, in textio's own terms.
+  std::span<const detail::FormatOp> ops() const { return {ops_, static_cast<std::size_t>(count_)}; }
   // The most bytes one output statement through this format can write, line ends included.
   std::size_t longest() const { return longest_; }
-
-  // One step of a one-record format, its groups unrolled: the quoted text, then the field (kind
-  // fixed or exp), or the text alone (kind literal) at the end.
-  struct Step {
-    std::string_view lit;
-    Op::Kind kind = Op::Kind::literal;
-    int w = 0;
-    int d = 0;
-    FieldWriter write = nullptr;  // the field's own writer, where its shape has one
-  };
   // The steps of a format made only of fields and quoted texts, at most one text before each
   // field, unrolling to at most kMaxSteps steps; empty for any other format.
-  std::span<const Step> steps() const { return {steps_, static_cast<std::size_t>(step_count_)}; }
+  std::span<const detail::FormatStep> steps() const {
+    return {steps_, static_cast<std::size_t>(step_count_)};
+  }
 
  private:
   static constexpr int kMaxOps = 24;
   static constexpr int kMaxSteps = 16;
+  // Fills ops_ from text_; a malformed format aborts.
+  void parse();
+  // The most bytes one output statement through ops_ can write, line ends included.
+  std::size_t measure() const;
   // Appends the unrolled steps of ops [from, to) to steps_; false when the format has no steps.
   bool unroll(int from, int to);
 
   std::string_view text_;
-  Op ops_[kMaxOps];
+  detail::FormatOp ops_[kMaxOps];
   int count_ = 0;
   std::size_t longest_ = 0;
-  Step steps_[kMaxSteps];
+  detail::FormatStep steps_[kMaxSteps];
   int step_count_ = 0;
 };
 
@@ -191,9 +128,6 @@ struct Item {
   Item(double v) : kind(Kind::real), real(v) {}
 };
 
-// What the file open tries; both behave alike: update, else read only, else create for writing.
-enum class Status { none, unknown };
-
 inline constexpr int kUnits = 100;
 inline constexpr int kStderr = 0;
 inline constexpr int kConsoleIn = 5;
@@ -202,8 +136,9 @@ inline constexpr int kConsoleOut = 6;
 // Connects the console units, installs the signal handlers and registers the end-of-run closing.
 void start_up();
 
-// Connects unit to the file named by the text item name (trailing blanks removed); fatal on failure.
-void open_unit(int unit, std::string_view name, Status status);
+// Connects unit to the file named by the text item name (trailing blanks removed), for update, else
+// for reading only, else created for writing; fatal on failure.
+void open_unit(int unit, std::string_view name);
 // Disconnects unit; a rewritten file is cut at what this connection wrote. Fatal when that fails.
 void close_unit(int unit);
 

@@ -519,6 +519,19 @@ void close_all_from_signal() {
   }
 }
 
+void restart_console_input(int fd) {
+  Unit& console = units[kConsoleIn];
+  console.in.attach(fd, nullptr);
+  console.at_end = false;
+}
+
+bool only_consoles_connected() {
+  for (const Unit& u : units) {
+    if (u.connected && !u.console) return false;
+  }
+  return true;
+}
+
 }  // namespace detail
 
 using detail::Unit;
@@ -526,7 +539,7 @@ using detail::units;
 
 // An editor may begin a saved file, or the console's answers, with the UTF-8 byte-order mark: the
 // stream's first block loses it here, before any read sees it.
-bool InBuffer::pass_mark() {
+bool detail::InBuffer::pass_mark() {
   static constexpr char kMark[] = "\xEF\xBB\xBF";
   mark_ = false;
   for (;;) {
@@ -633,7 +646,7 @@ int console_twin(const struct stat& st) {
 
 }  // namespace
 
-void open_unit(int unit, std::string_view name, Status) {
+void open_unit(int unit, std::string_view name) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
   // Only the open that takes the name from the read's own item refuses it.
   const bool cut = name.data() == detail::name_cut;
@@ -752,8 +765,8 @@ void write_list(int unit, std::initializer_list<Item> items) {
         rec.append(item.text);
         break;
       case Item::Kind::integer: {
-        std::size_t len = write_list_integer(text, item.integer);
-        std::size_t digits = len - 1 - (item.integer < 0 ? 1 : 0);
+        std::size_t len = detail::write_list_integer(text, item.integer);
+        std::size_t digits = len - (item.integer < 0 ? 2u : 1u);
         if (!rec.empty() && rec.size() + digits >= kWidth) {
           detail::commit_record(unit, rec);
           rec.clear();
@@ -762,7 +775,7 @@ void write_list(int unit, std::initializer_list<Item> items) {
         break;
       }
       case Item::Kind::real: {
-        std::size_t len = write_list_double(text, item.real);
+        std::size_t len = detail::write_list_double(text, item.real);
         if (!rec.empty() && rec.size() + len >= kWidth) {
           detail::commit_record(unit, rec);
           rec.clear();
@@ -779,7 +792,7 @@ void read_list(int unit, std::initializer_list<Slot> slots) {
   detail::begin_statement(true, "list io");
   Unit& u = units[unit];
   detail::prepare_input(unit);
-  ReadOutcome r = read_list(u.in, u.at_end, {slots.begin(), slots.size()}, false);
+  detail::ReadOutcome r = detail::read_free_form(u.in, u.at_end, {slots.begin(), slots.size()}, false);
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
 }
 
@@ -787,7 +800,7 @@ bool read_list_or_end(int unit, std::initializer_list<Slot> slots) {
   detail::begin_statement(true, "list io");
   Unit& u = units[unit];
   detail::prepare_input(unit);
-  ReadOutcome r = read_list(u.in, u.at_end, {slots.begin(), slots.size()}, true);
+  detail::ReadOutcome r = detail::read_free_form(u.in, u.at_end, {slots.begin(), slots.size()}, true);
   if (r.reason == Reason::end_branch) return false;
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
   return true;
@@ -798,7 +811,7 @@ void read_line_end(int unit) {
   Unit& u = units[unit];
   detail::prepare_input(unit);
   if (u.at_end) return;
-  ReadOutcome r = read_list(u.in, u.at_end, {}, false);
+  detail::ReadOutcome r = detail::read_free_form(u.in, u.at_end, {}, false);
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "textio/textio.h"
+#include "textio/textio_detail.h"
 
 namespace wavproc::detail {
 
@@ -93,14 +94,5 @@ Reason close_quietly(Unit& u, int* sys_errno);
 void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
 void close_all_from_signal();
-
-// When set (only by the in-process fuzz run), every end of a run calls it after the closing,
-// instead of ending the process: with the exit status, or -1 for the abnormal end. It must not
-// return (it throws to the caller of the stages).
-extern void (*end_of_run)(int status);
-
-// When set (only by a test build), called before each write of a file's block and before a
-// rewritten file is put in place: the moments at which a test ends the run from outside.
-extern void (*file_step)();
 
 }  // namespace wavproc::detail

@@ -1,0 +1,108 @@
+// Internals of the record layer that its tests, fuzz targets and benchmarks reach: the input
+// buffer, the free-form and text readers, the field and item writers, and the test hooks. Not part
+// of the textio/ contract; textio/textio.h is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "textio/textio.h"
+
+namespace wavproc::detail {
+
+// Bytes of one input stream, read in large blocks from a file descriptor, or a fixed text.
+class InBuffer {
+ public:
+  static constexpr int kEnd = -1;    // the stream has ended
+  static constexpr int kError = -2;  // the system refused a read; error() holds its errno
+
+  InBuffer() = default;
+  ~InBuffer();
+  InBuffer(const InBuffer&) = delete;
+  InBuffer& operator=(const InBuffer&) = delete;
+
+  // Reads from fd from now on; before a read that may wait, calls before_wait (may be null).
+  void attach(int fd, void (*before_wait)());
+  // Serves the bytes of text, then the end (text must outlive the reads).
+  void attach_text(std::string_view text);
+  // Forgets the stream and any buffered bytes.
+  void detach();
+
+  // The next byte (0..255) without taking it, or kEnd / kError.
+  int peek() { return cur_ < end_ ? static_cast<unsigned char>(*cur_) : fill(); }
+  // Takes the byte that peek() returned; only after peek() gave a byte.
+  void advance() { ++cur_; }
+  int error() const { return error_; }
+  // The stream attached last starts here: a UTF-8 byte-order mark at its front is passed over.
+  void skip_mark() { mark_ = true; }
+
+  // The buffered bytes not taken yet, for scanning a run of bytes at once; take n with skip(n).
+  const char* data() const { return cur_; }
+  std::size_t available() const { return static_cast<std::size_t>(end_ - cur_); }
+  void skip(std::size_t n) { cur_ += n; }
+
+ private:
+  int fill();
+  // Takes a byte-order mark off the front of the block just filled, reading on where the first
+  // read gave only part of one; true when no byte of the block is left.
+  bool pass_mark();
+
+  static constexpr std::size_t kBlock = 1 << 16;
+  int fd_ = -1;
+  void (*before_wait_)() = nullptr;
+  const char* cur_ = nullptr;
+  const char* end_ = nullptr;
+  char* block_ = nullptr;  // kBlock bytes, obtained on first attach to a descriptor
+  int error_ = 0;
+  bool mark_ = false;  // the next fill is the stream's first
+};
+
+// How a read ended: Reason::none, Reason::end_branch, or a failure with its errno where it has one.
+struct ReadOutcome {
+  Reason reason = Reason::none;
+  int sys_errno = 0;
+  bool cut_in_word = false;  // a text line read: its last column kept and the next are both characters
+};
+
+// The free-form read of one statement: fills slots in order from in, across as many lines as it
+// needs, and discards the rest of the line its last value stood on. at_end is the unit's
+// end-of-input flag (set here when the stream ends, read here at the start). With eof_branch the
+// end of input gives Reason::end_branch instead of a failure. Slots not reached keep their values.
+ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch);
+
+// The "(Aw)" read with w equal to len: the next len characters of the line into item (blank-padded
+// where the line is shorter), then the rest of the line and its line end are skipped.
+ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len);
+
+// The field Fw.d of v: exactly w characters into out (1 <= w <= 40, 0 <= d < w).
+void write_fixed_field(char* out, double v, int w, int d);
+// The field Ew.d of v: exactly w characters into out (1 <= w <= 40, 1 <= d < w).
+void write_exp_field(char* out, double v, int w, int d);
+// The writer made for the field of kind 'F' or 'E', width w and d digits, for the shapes of the
+// program's two files (F6.3, F8.4, F12.4, E12.4); null for every other shape.
+FieldWriter field_writer(char kind, int w, int d);
+// The free-form text of a double item: a blank, a minus or a blank, then the magnitude with nine
+// significant digits («  0.01», « -3.5», «  1.E-005»); returns its length (at most 24).
+std::size_t write_list_double(char* out, double v);
+// The free-form text of an integer item: a blank, a minus for a negative value, the digits.
+std::size_t write_list_integer(char* out, std::int32_t v);
+
+
+// When set (only by the in-process fuzz run), every end of a run calls it after the closing,
+// instead of ending the process: with the exit status, or -1 for the abnormal end. It must not
+// return (it throws to the caller of the stages).
+extern void (*end_of_run)(int status);
+
+// When set (only by a test build), called before each write of a file's block and before a
+// rewritten file is put in place: the moments at which a test ends the run from outside.
+extern void (*file_step)();
+
+// Reads the console input unit from fd afresh, as at the start of a run (for the in-process fuzz
+// run, which runs the stages many times in one process).
+void restart_console_input(int fd);
+// True when no unit but the console ones is connected: every run closes what it opened.
+bool only_consoles_connected();
+
+}  // namespace wavproc::detail
