@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "driver/driver.h"
+#include "textio/textio.h"
 
 #ifndef WAVPROC_VERSION
 #error "WAVPROC_VERSION is set by the build from the project's version"
@@ -13,7 +14,8 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: wavproc [--help | --version]\n"
+    "Usage: wavproc [--no-sync]\n"
+    "       wavproc --help | --version\n"
     "\n"
     "Processes one waveform record per run: reads a text record (a header line, then rows of\n"
     "a time and two components), writes the Fourier amplitude spectra to amp2.csv and the\n"
@@ -25,6 +27,11 @@ constexpr std::string_view kUsage =
     "  wavproc < answers.txt\n"
     "The manual (man wavproc, or doc/wavproc.1 in the sources) lists every question.\n"
     "\n"
+    "  --no-sync   do not wait for each replaced file to reach the disk before it is\n"
+    "              renamed over the older one. Kills and parallel runs stay safe: a file\n"
+    "              is still the older file or this run's whole file. After an operating-\n"
+    "              system crash or power loss, a file may instead be empty or hold the\n"
+    "              older content.\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n";
 
@@ -38,7 +45,9 @@ int show(std::FILE* stream, std::string_view text) {
 }
 
 // Whether arg is one of the options that the program answers.
-bool is_option(std::string_view arg) { return arg == "--help" || arg == "-h" || arg == "--version"; }
+bool is_option(std::string_view arg) {
+  return arg == "--help" || arg == "-h" || arg == "--version" || arg == "--no-sync";
+}
 
 // The argument to name in the complaint: the first that is no option, else the second option.
 const char* unexpected_argument(int argc, char** argv) {
@@ -50,14 +59,16 @@ const char* unexpected_argument(int argc, char** argv) {
 
 }  // namespace
 
-// Without arguments, the dialogue; --help and --version answer and end; anything else is a
-// mistake (a record name given on the command line, say) and ends before any file is opened.
+// Without arguments, or with --no-sync alone, the dialogue; --help and --version answer and end;
+// anything else is a mistake (a record name given on the command line, say) and ends before any
+// file is opened.
 int main(int argc, char** argv) {
-  if (argc <= 1) {
+  const std::string_view arg = argc > 1 ? argv[1] : "";
+  if (argc <= 1 || (argc == 2 && arg == "--no-sync")) {
+    wavproc::set_sync_before_rename(argc <= 1);
     wavproc::run();
     return 0;
   }
-  const std::string_view arg = argv[1];
   if (argc == 2 && (arg == "--help" || arg == "-h")) return show(stdout, kUsage);
   if (argc == 2 && arg == "--version") return show(stdout, "wavproc " WAVPROC_VERSION "\n");
   std::fprintf(stderr, "wavproc: unexpected argument: %s\n\n", unexpected_argument(argc, argv));

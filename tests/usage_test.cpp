@@ -23,7 +23,7 @@ harness::Result run_with(const std::vector<std::string>& args, const harness::Op
 
 TEST(Arguments, HelpAndVersionAnswerOnStandardOutput) {
   const auto help = run_with({"--help"});
-  EXPECT_EQ(help.out.rfind("Usage: wavproc [--help | --version]\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("Usage: wavproc [--no-sync]\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.files.empty());
@@ -56,6 +56,8 @@ TEST(Arguments, AnythingElseShowsTheUsageOnStandardErrorAndOpensNothing) {
       {{""}, ""},
       {{"--help", "in.txt"}, "in.txt"},
       {{"--help", "--version"}, "--version"},
+      {{"--no-sync", "in.txt"}, "in.txt"},
+      {{"--no-sync", "--no-sync"}, "--no-sync"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.named);
@@ -65,6 +67,18 @@ TEST(Arguments, AnythingElseShowsTheUsageOnStandardErrorAndOpensNothing) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.files.empty());  // the open of a missing name would have created it
   }
+}
+
+// Leaving out the wait for the disk changes nothing that a run shows or leaves behind.
+TEST(Arguments, NoSyncRunsTheSameDialogue) {
+  const auto plain = harness::run(kAnswers, {{"in.txt", kRecord}});
+  harness::Options o;
+  o.args = {"--no-sync"};
+  const auto no_sync = harness::run(kAnswers, {{"in.txt", kRecord}}, o);
+  EXPECT_EQ(no_sync.out, plain.out);
+  EXPECT_EQ(no_sync.err, plain.err);
+  EXPECT_EQ(no_sync.status, 0);
+  EXPECT_EQ(no_sync.files, plain.files);
 }
 
 TEST(Arguments, AHelpTextThatCannotBeWrittenIsAFailure) {

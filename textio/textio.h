@@ -136,6 +136,11 @@ inline constexpr int kConsoleOut = 6;
 // Connects the console units, installs the signal handlers and registers the end-of-run closing.
 void start_up();
 
+// Whether each replaced file is put on the disk before it is renamed over the older file (the
+// default). Without the wait a kill still leaves the older file or the whole new one, but after an
+// operating-system crash or power loss a file may be empty or hold the older content.
+void set_sync_before_rename(bool sync);
+
 // Connects unit to the file named by the text item name (trailing blanks removed), for update, else
 // for reading only, else created for writing; fatal on failure.
 void open_unit(int unit, std::string_view name);

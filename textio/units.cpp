@@ -28,6 +28,7 @@ bool lately_reading = false;
 const char* name_cut = nullptr;
 void (*end_of_run)(int status) = nullptr;
 void (*file_step)() = nullptr;
+bool sync_before_rename = true;
 
 namespace {
 
@@ -383,16 +384,16 @@ void disconnect(Unit& u) {
 }
 
 // Puts a rewritten file's temporary file in place of the file, or removes it when nothing was
-// written, and closes the stream; returns 0 or the errno of the first failure. The content is
-// on the disk before the rename, so that after a power loss the name holds the older file or
-// the new one. Safe inside a signal handler.
+// written, and closes the stream; returns 0 or the errno of the first failure. Unless the caller
+// gave up the wait, the content is on the disk before the rename, so that after a power loss the
+// name holds the older file or the new one. Safe inside a signal handler.
 int put_in_place(Unit& u) {
   int err = 0;
   if (!u.started) {
     ::close(u.fd);
     ::unlinkat(u.dir_fd, u.temp, 0);
   } else {
-    if (::fdatasync(u.fd) != 0) err = errno;
+    if (sync_before_rename && ::fdatasync(u.fd) != 0) err = errno;
     if (::close(u.fd) != 0 && err == 0 && errno != EINTR) err = errno;
     if (file_step != nullptr) file_step();
     if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0 && err == 0) err = errno;
@@ -554,6 +555,8 @@ bool detail::InBuffer::pass_mark() {
   cur_ += 3;
   return cur_ == end_;
 }
+
+void set_sync_before_rename(bool sync) { detail::sync_before_rename = sync; }
 
 void start_up() {
   // A console stream closed by the caller would hand its number to the first file opened, and the
