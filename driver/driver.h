@@ -43,8 +43,11 @@ struct Scalars {
   std::int32_t nt, nf, if1, nom, nstime, ndur;
   double dt, dur, dom, eom;
   std::int32_t myes, my1, my2, my3, nbd, nit, icut, iskip;
-  double fl1, fl2, fh1, fh2, stime;
-  char infile[30];
+  // The cut's start and duration, seconds: the duration has a name of its own, so that dur stays the
+  // transform duration for the whole run.
+  double fl1, fl2, fh1, fh2, stime, cutdur;
+  // The file names as answered: the record read, and the waveform file written.
+  char infile[30], outfile[30];
   char head1[20], head2[20], head3[20];
   // Component 3 is all zeros (of either sign) and its arrays xr3, fx3, x3 are neither worked on
   // nor read: every stage would give zeros again, and a zero field is the same text whatever its
@@ -55,9 +58,9 @@ struct Scalars {
 extern RecordStore rs;
 extern Scalars sc;
 
-// Writes the question ask, reads the answer's first 30 characters into infile as a file name and
+// Writes the question ask, reads the answer's first 30 characters into name as a file name and
 // connects kFileUnit to that file: the input file of stage 1, the output file of stage 10.
-void open_answered_file(const Format& ask);
+void open_answered_file(const Format& ask, char (&name)[30]);
 
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();

@@ -21,14 +21,14 @@ void reverse(double* x, std::int32_t nt) {
 
 }  // namespace
 
-void open_answered_file(const Format& ask) {
+void open_answered_file(const Format& ask, char (&name)[30]) {
   write_formatted(kConsoleOut, ask, {});
-  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30});
+  read_formatted_text(kConsoleIn, kName, name, 30);
+  open_unit(kFileUnit, {name, 30});
 }
 
 void input_stage() {
-  open_answered_file(kAskInput);
+  open_answered_file(kAskInput, sc.infile);
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.

@@ -56,9 +56,9 @@ void cutting_stage() {
   sc.nstime = samples(sc.stime / sc.dt);
   write_list(kConsoleOut, {"Number of Cutting Data =", sc.nstime});
   write_list(kConsoleOut, {"Enter Duration (sec)"});
-  read_list(kConsoleIn, {Slot::of(sc.dur)});
+  read_list(kConsoleIn, {Slot::of(sc.cutdur)});
   // The window never leaves the store: at most mom samples, and sources outside it count as zeros.
-  sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.dur / sc.dt)} + 1, mom));
+  sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.cutdur / sc.dt)} + 1, mom));
   write_list(kConsoleOut, {"Number of data =", sc.ndur});
   for (std::int32_t i = 1; i <= sc.ndur; ++i) {
     const std::int64_t s = std::int64_t{i} + sc.nstime;
@@ -82,7 +82,7 @@ void output_stage() {
   // A negative answer writes every sample: the step is never zero or negative.
   sc.iskip = std::max(sc.iskip, 0);
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
-  open_answered_file(kAskOutput);
+  open_answered_file(kAskOutput, sc.outfile);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
     write_formatted(kFileUnit, kWaveRow,
