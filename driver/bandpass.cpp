@@ -40,14 +40,14 @@ void apply_bandpass(const Spectra& s, double fl1, double fl2, double fh1, double
 }
 
 void bandpass_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" Band Pass Filter? (YES=1)?? :"});
-  read_list(kConsoleIn, {Slot::of(sc.nbd)});
+  prompt({});
+  prompt({" Band Pass Filter? (YES=1)?? :"});
+  answer({Slot::of(sc.nbd)});
   if (sc.nbd != 1) return;
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {"  TRAPEZOIDAL BAND PATH FILTER"});
-  write_list(kConsoleOut, {"  ENTER fL1<fL2<fH1<fH2 (Hz)"});
-  read_list(kConsoleIn, {Slot::of(sc.fl1), Slot::of(sc.fl2), Slot::of(sc.fh1), Slot::of(sc.fh2)});
+  prompt({});
+  prompt({"  TRAPEZOIDAL BAND PATH FILTER"});
+  prompt({"  ENTER fL1<fL2<fH1<fH2 (Hz)"});
+  answer({Slot::of(sc.fl1), Slot::of(sc.fl2), Slot::of(sc.fh1), Slot::of(sc.fh2)});
   apply_bandpass(stored_spectra(), sc.fl1, sc.fl2, sc.fh1, sc.fh2);
 }
 

@@ -5,6 +5,9 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
 
 namespace wavproc {
 
@@ -18,6 +21,8 @@ inline constexpr int kSpectrumUnit = 10;
 inline constexpr int kFileUnit = 11;
 
 class Format;
+struct Item;
+struct Slot;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 
@@ -43,8 +48,11 @@ struct Scalars {
   std::int32_t nt, nf, if1, nom, nstime, ndur;
   double dt, dur, dom, eom;
   std::int32_t myes, my1, my2, my3, nbd, nit, icut, iskip;
-  double fl1, fl2, fh1, fh2, stime;
-  char infile[30];
+  // The cut's start and duration, seconds: the duration has a name of its own, so that dur stays the
+  // transform duration for the whole run.
+  double fl1, fl2, fh1, fh2, stime, cutdur;
+  // The file names as answered: the record read, and the waveform file written.
+  char infile[30], outfile[30];
   char head1[20], head2[20], head3[20];
   // Component 3 is all zeros (of either sign) and its arrays xr3, fx3, x3 are neither worked on
   // nor read: every stage would give zeros again, and a zero field is the same text whatever its
@@ -55,9 +63,51 @@ struct Scalars {
 extern RecordStore rs;
 extern Scalars sc;
 
-// Writes the question ask, reads the answer's first 30 characters into infile as a file name and
-// connects kFileUnit to that file: the input file of stage 1, the output file of stage 10.
-void open_answered_file(const Format& ask);
+// The choices of a run on the command line (wavproc RECORD [options]): the answers the dialogue
+// would read, set into the scalars before the first stage, and the file names, of any length.
+struct Choices {
+  std::string record;
+  std::string output;                 // the waveform file
+  std::string spectrum = "amp2.csv";  // the spectrum file
+  bool flip1 = false, flip2 = false;
+  bool bandpass = false;
+  double fl1 = 0.0, fl2 = 0.0, fh1 = 0.0, fh2 = 0.0;
+  std::int32_t nit = 0;
+  bool cut = false;
+  double stime = 0.0, cutdur = 0.0;
+  std::int32_t skip = 0;  // the skip answer: samples left out between two written samples
+  bool quiet = false;     // no reports: nothing on standard output but a refusal
+};
+
+// What the arguments ask for: the dialogue, a run on the command line, the usage or the version,
+// or nothing at all for a mistake of the call (then what is wrong, in one line).
+struct CommandLine {
+  enum class Action { dialogue, run, help, version, mistake };
+  Action action = Action::dialogue;
+  bool sync = true;  // each replaced file put on the disk before its rename (no --no-sync)
+  Choices choices;
+  std::string mistake;
+};
+// Reads and checks the arguments after the program's name. Reads no file and ends nothing: a
+// mistake is returned, never reported.
+CommandLine read_command_line(int argc, const char* const* argv);
+
+// The choices of the run on the command line; null in the dialogue, whose stages ask instead.
+extern const Choices* choices;
+
+// A record that only the dialogue shows (a question, the empty record before it, the note on the
+// spectrum file); the command line asks nothing.
+void prompt(std::initializer_list<Item> items);
+// A report of the run (the counts, the grid, the cut): shown in both modes, but not with --quiet.
+void report(std::initializer_list<Item> items);
+// The answer to the question just asked, read from the console into slots; on the command line the
+// slots hold it already, taken from the choices before the first stage.
+void answer(std::initializer_list<Slot> slots);
+
+// Connects kFileUnit to the file named on the command line (given), or in the dialogue: writes the
+// question ask and reads the answer's first 30 characters into name. The input file of stage 1, the
+// output file of stage 10.
+void open_answered_file(const Format& ask, char (&name)[30], std::string_view given);
 
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();
@@ -93,14 +143,15 @@ struct Spectra {
 // The store's spectra fx1..fx3 on the grid of nom and dom, with fx3 null while sc.zero3 holds.
 Spectra stored_spectra();
 
-// Multiplies lines 1..nom of the spectra by the trapezoidal gain of corners fl1 < fl2 <= fh1 < fh2 (Hz).
+// Multiplies lines 1..nom of the spectra by the trapezoidal gain of corners fl1 <= fl2 <= fh1 <= fh2 (Hz).
 void apply_bandpass(const Spectra& s, double fl1, double fl2, double fh1, double fh2);
 // Integrates (nit 1), double-integrates (2) or differentiates (3) lines 2..nom; other nit: nothing.
 void apply_integration(const Spectra& s, std::int32_t nit);
 
-// The dialogue and every stage in order, then the final wait for one more console line.
+// The dialogue and every stage in order, then the final wait for one more console line (in the
+// dialogue only).
 void run_stages();
-// The whole run: start-up, the stages, the plain stop.
-[[noreturn]] void run();
+// The whole run: the answers of given (null: the dialogue), start-up, the stages, the plain stop.
+[[noreturn]] void run(const Choices* given);
 
 }  // namespace wavproc

@@ -21,14 +21,18 @@ void reverse(double* x, std::int32_t nt) {
 
 }  // namespace
 
-void open_answered_file(const Format& ask) {
+void open_answered_file(const Format& ask, char (&name)[30], std::string_view given) {
+  if (choices != nullptr) {
+    open_unit(kFileUnit, given);
+    return;
+  }
   write_formatted(kConsoleOut, ask, {});
-  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30});
+  read_formatted_text(kConsoleIn, kName, name, 30);
+  open_unit(kFileUnit, {name, 30});
 }
 
 void input_stage() {
-  open_answered_file(kAskInput);
+  open_answered_file(kAskInput, sc.infile, choices != nullptr ? choices->record : std::string_view());
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.
@@ -56,25 +60,25 @@ void input_stage() {
 
   sc.nt = static_cast<std::int32_t>(std::min<std::int64_t>(rows, std::numeric_limits<std::int32_t>::max()));
   sc.dt = rs.time[2] - rs.time[1];
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {"NT and DT=", sc.nt, sc.dt});
+  prompt({});
+  report({"NT and DT=", sc.nt, sc.dt});
 }
 
 void polarity_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" Change +/-? (YES=1)?? :"});
-  read_list(kConsoleIn, {Slot::of(sc.myes)});
+  prompt({});
+  prompt({" Change +/-? (YES=1)?? :"});
+  answer({Slot::of(sc.myes)});
   if (sc.myes != 1) return;
 
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" Change from + to - of FILE 1 ? (YES=1)?? :"});
-  read_list(kConsoleIn, {Slot::of(sc.my1)});
+  prompt({});
+  prompt({" Change from + to - of FILE 1 ? (YES=1)?? :"});
+  answer({Slot::of(sc.my1)});
   if (sc.my1 == 1) reverse(rs.xr1, sc.nt);
-  write_list(kConsoleOut, {" Change from + to - of FILE 2 ? (YES=1)?? :"});
-  read_list(kConsoleIn, {Slot::of(sc.my2)});
+  prompt({" Change from + to - of FILE 2 ? (YES=1)?? :"});
+  answer({Slot::of(sc.my2)});
   if (sc.my2 == 1) reverse(rs.xr2, sc.nt);
-  write_list(kConsoleOut, {" Change from + to - of FILE 3 ? (YES=1)?? :"});
-  read_list(kConsoleIn, {Slot::of(sc.my3)});
+  prompt({" Change from + to - of FILE 3 ? (YES=1)?? :"});
+  answer({Slot::of(sc.my3)});
   // Negated zeros are zeros.
   if (sc.my3 == 1 && !sc.zero3) reverse(rs.xr3, sc.nt);
 }

@@ -65,13 +65,13 @@ void apply_integration(const Spectra& s, std::int32_t nit) {
 }
 
 void integration_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" Integration/Differentiation:"});
-  write_list(kConsoleOut, {" NO Change         :                 (Enter=0)"});
-  write_list(kConsoleOut, {" Integration       : Ex.) acc -> vel (Enter=1)"});
-  write_list(kConsoleOut, {" Double Integration: Ex.) acc -> dis (Enter=2)"});
-  write_list(kConsoleOut, {" Differentiation:  : Ex.) Vel -> acc (Enter=3)"});
-  read_list(kConsoleIn, {Slot::of(sc.nit)});
+  prompt({});
+  prompt({" Integration/Differentiation:"});
+  prompt({" NO Change         :                 (Enter=0)"});
+  prompt({" Integration       : Ex.) acc -> vel (Enter=1)"});
+  prompt({" Double Integration: Ex.) acc -> dis (Enter=2)"});
+  prompt({" Differentiation:  : Ex.) Vel -> acc (Enter=3)"});
+  answer({Slot::of(sc.nit)});
   // Component 3 stays zeros unless the operation makes NaN of a zero line: then it is worked on
   // from here on, from the zeros it holds.
   if (sc.zero3 && is_operation(sc.nit) && !keeps_zeros(sc.nit, sc.nom, sc.dom)) {

@@ -47,19 +47,19 @@ void inverse_stage() {
 }
 
 void cutting_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {"Cutting data? (No=0,Yes=1)"});
-  read_list(kConsoleIn, {Slot::of(sc.icut)});
+  prompt({});
+  prompt({"Cutting data? (No=0,Yes=1)"});
+  answer({Slot::of(sc.icut)});
   if (sc.icut != 1) return;
-  write_list(kConsoleOut, {"Enter Starting Time (sec)"});
-  read_list(kConsoleIn, {Slot::of(sc.stime)});
+  prompt({"Enter Starting Time (sec)"});
+  answer({Slot::of(sc.stime)});
   sc.nstime = samples(sc.stime / sc.dt);
-  write_list(kConsoleOut, {"Number of Cutting Data =", sc.nstime});
-  write_list(kConsoleOut, {"Enter Duration (sec)"});
-  read_list(kConsoleIn, {Slot::of(sc.dur)});
+  report({"Number of Cutting Data =", sc.nstime});
+  prompt({"Enter Duration (sec)"});
+  answer({Slot::of(sc.cutdur)});
   // The window never leaves the store: at most mom samples, and sources outside it count as zeros.
-  sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.dur / sc.dt)} + 1, mom));
-  write_list(kConsoleOut, {"Number of data =", sc.ndur});
+  sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.cutdur / sc.dt)} + 1, mom));
+  report({"Number of data =", sc.ndur});
   for (std::int32_t i = 1; i <= sc.ndur; ++i) {
     const std::int64_t s = std::int64_t{i} + sc.nstime;
     if (s <= 0 || s > mom) {
@@ -72,17 +72,17 @@ void cutting_stage() {
     }
   }
   sc.nt = sc.ndur;
-  write_list(kConsoleOut, {"New nt =", sc.nt});
+  report({"New nt =", sc.nt});
 }
 
 void output_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {"Skip Data (no=0; yes=skip number)?"});
-  read_list(kConsoleIn, {Slot::of(sc.iskip)});
+  prompt({});
+  prompt({"Skip Data (no=0; yes=skip number)?"});
+  answer({Slot::of(sc.iskip)});
   // A negative answer writes every sample: the step is never zero or negative.
   sc.iskip = std::max(sc.iskip, 0);
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
-  open_answered_file(kAskOutput);
+  open_answered_file(kAskOutput, sc.outfile, choices != nullptr ? choices->output : std::string_view());
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
     write_formatted(kFileUnit, kWaveRow,

@@ -1,4 +1,5 @@
-// The run sequence: start-up, every stage in its fixed order, the final wait and the plain stop.
+// The run sequence: start-up, every stage in its fixed order, the final wait and the plain stop; and
+// where the stages' answers come from: the console, or the command line's choices.
 #include <sys/mman.h>
 
 #include "driver/driver.h"
@@ -10,6 +11,7 @@ namespace wavproc {
 // them: nothing is cleared at start-up.
 constinit RecordStore rs{};
 Scalars sc;
+const Choices* choices = nullptr;
 
 namespace {
 
@@ -23,7 +25,38 @@ void advise_store() {
 #endif
 }
 
+// Sets the answer scalars as the dialogue's equivalent answers would: --flip 1 is a yes to the
+// polarity question, yes for FILE 1, no for FILE 2 and FILE 3; --skip N is the skip answer N.
+void take_answers(const Choices& c) {
+  sc.myes = c.flip1 || c.flip2 ? 1 : 0;
+  sc.my1 = c.flip1 ? 1 : 0;
+  sc.my2 = c.flip2 ? 1 : 0;
+  sc.my3 = 0;
+  sc.nbd = c.bandpass ? 1 : 0;
+  sc.fl1 = c.fl1;
+  sc.fl2 = c.fl2;
+  sc.fh1 = c.fh1;
+  sc.fh2 = c.fh2;
+  sc.nit = c.nit;
+  sc.icut = c.cut ? 1 : 0;
+  sc.stime = c.stime;
+  sc.cutdur = c.cutdur;
+  sc.iskip = c.skip;
+}
+
 }  // namespace
+
+void prompt(std::initializer_list<Item> items) {
+  if (choices == nullptr) write_list(kConsoleOut, items);
+}
+
+void report(std::initializer_list<Item> items) {
+  if (choices == nullptr || !choices->quiet) write_list(kConsoleOut, items);
+}
+
+void answer(std::initializer_list<Slot> slots) {
+  if (choices == nullptr) read_list(kConsoleIn, slots);
+}
 
 void run_stages() {
   input_stage();
@@ -36,11 +69,13 @@ void run_stages() {
   inverse_stage();
   cutting_stage();
   output_stage();
-  // The output file is complete and closed; the console waits for one more line before the end.
-  read_line_end(kConsoleIn);
+  // The output file is complete and closed; the dialogue waits for one more line before the end.
+  if (choices == nullptr) read_line_end(kConsoleIn);
 }
 
-void run() {
+void run(const Choices* given) {
+  choices = given;
+  if (given != nullptr) take_answers(*given);
   advise_store();
   start_up();
   run_stages();

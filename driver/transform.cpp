@@ -60,8 +60,8 @@ void transform_length_stage() {
     write_list(kConsoleOut, {" DT out of range !!!!!"});
     refusal_stop();
   }
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" IF1,NF=", sc.if1, sc.nf});
+  prompt({});
+  report({" IF1,NF=", sc.if1, sc.nf});
 }
 
 Spectra stored_spectra() { return {rs.fx1, rs.fx2, sc.zero3 ? nullptr : rs.fx3, sc.nom, sc.dom}; }
@@ -75,15 +75,15 @@ void forward_stage() {
   sc.dom = kTwoPi / sc.dur;
   sc.nom = sc.nf / 2 + 1;
   sc.eom = sc.nom * sc.dom;
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {" DUR,DOM,NOM,EOM=", sc.dur, sc.dom, sc.nom, sc.eom});
-  write_list(kConsoleOut, {" Highest Frequency (hz)=", sc.eom / kTwoPi});
+  prompt({});
+  report({" DUR,DOM,NOM,EOM=", sc.dur, sc.dom, sc.nom, sc.eom});
+  report({" Highest Frequency (hz)=", sc.eom / kTwoPi});
 }
 
 void spectrum_stage() {
-  write_list(kConsoleOut, {});
-  write_list(kConsoleOut, {"Fourier Spectrum data are stored in \"amp2.csv\""});
-  open_unit(kSpectrumUnit, "amp2.csv");
+  prompt({});
+  prompt({"Fourier Spectrum data are stored in \"amp2.csv\""});
+  open_unit(kSpectrumUnit, choices != nullptr ? std::string_view(choices->spectrum) : "amp2.csv");
   write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int32_t i = 2; i <= sc.nom; ++i) {
     const double f = ((i - 1) * sc.dom) / kTwoPi;

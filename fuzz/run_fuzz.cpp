@@ -118,7 +118,7 @@ off_t size_of(const std::string& name) {
 
 // Checks that a run that ended with status 0 left "amp2.csv" and the output file complete.
 void check_files_complete() {
-  std::string out(sc.infile, sizeof sc.infile);
+  std::string out(sc.outfile, sizeof sc.outfile);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   const std::int64_t rows = sc.nt > 0 ? (std::int64_t{sc.nt} - 1 + sc.iskip) / sc.iskip : 0;
   // A header of 50 characters and rows of 46, each with its line end.

@@ -68,7 +68,8 @@ std::size_t reason_text(char* out, Reason reason, int sys_errno) {
 void fatal(int unit, Reason reason, int sys_errno, std::string_view open_name) {
   static volatile bool reporting = false;
   detail::SignalGuard guard;
-  char line[512];
+  // Room for the longest name a unit keeps, next to the fixed texts.
+  char line[512 + detail::kPathMax];
   std::size_t len = reason_text(line, reason, sys_errno);
   line[len++] = '\n';
   if (reporting) {

@@ -249,7 +249,7 @@ void begin_rewrite(int unit) {
 // -1 with errno set.
 int open_special(const Unit& u, bool reading) {
   if (!reading && u.twin >= 0) return ::fcntl(u.twin, F_DUPFD_CLOEXEC, 3);
-  char path[kNameMax];
+  char path[kPathMax];
   std::memcpy(path, u.name, u.name_len);
   path[u.name_len] = '\0';
   return ::open(path, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
@@ -328,7 +328,7 @@ void prepare_input(int unit) {
     // written records go out first.
     if (int err = flush_unit(u)) fatal(unit, Reason::write_failed, err);
     SignalGuard guard;
-    char path[kNameMax];
+    char path[kPathMax];
     std::memcpy(path, u.name, u.name_len);
     path[u.name_len] = '\0';
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -616,6 +616,11 @@ int open_final_folder(const char* path, char* base) {
   char folder[PATH_MAX];
   char target[PATH_MAX];
   const char* name = split_folder(path, folder);
+  // A path's last part longer than the system takes names no file that can be opened.
+  if (std::strlen(name) >= detail::kNameMax) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
   int dir = ::openat(AT_FDCWD, folder, kFolder);
   if (dir < 0) return -1;
   std::strcpy(base, name);
@@ -659,14 +664,14 @@ void open_unit(int unit, std::string_view name) {
   // A name cut inside a word would name some other file, perhaps one that exists.
   if (cut) fatal(unit, Reason::name_too_long, 0, name);
   // A name with a NUL byte would open some other file than the one typed.
-  if (name.find('\0') != std::string_view::npos || name.size() >= detail::kNameMax) {
-    fatal(unit, Reason::open_failed, name.size() >= detail::kNameMax ? ENAMETOOLONG : EINVAL, name);
+  if (name.find('\0') != std::string_view::npos || name.size() >= detail::kPathMax) {
+    fatal(unit, Reason::open_failed, name.size() >= detail::kPathMax ? ENAMETOOLONG : EINVAL, name);
   }
   Unit& u = units[unit];
   if (u.connected) close_unit(unit);
 
   detail::SignalGuard guard;
-  char path[detail::kNameMax];
+  char path[detail::kPathMax];
   std::memcpy(path, name.data(), name.size());
   path[name.size()] = '\0';
   std::memcpy(u.name, name.data(), name.size());

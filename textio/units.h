@@ -1,6 +1,7 @@
 // Private to textio: the unit table and the statement bookkeeping that the fatal report reads.
 #pragma once
 
+#include <limits.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -15,6 +16,9 @@ namespace wavproc::detail {
 
 inline constexpr std::size_t kOutBlock = 1 << 16;
 inline constexpr std::size_t kNameMax = 256;
+// The longest path a unit keeps, its NUL included: a name from the command line may be as long as
+// the system takes.
+inline constexpr std::size_t kPathMax = PATH_MAX;
 
 // One numbered connection. Output goes through block: whole records are appended and `used`
 // moves past them in one store, so a signal handler that writes block[0, used) never cuts a record.
@@ -22,7 +26,7 @@ struct Unit {
   bool connected = false;
   bool console = false;  // units 0, 5, 6: the stream stays open at close
   int fd = -1;
-  char name[kNameMax] = {};
+  char name[kPathMax] = {};
   std::size_t name_len = 0;
   bool named = false;
   bool readable = false;
