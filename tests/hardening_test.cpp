@@ -10,12 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -325,11 +323,10 @@ harness::Options signal_while_writing(int sig) {
     (void)!::write(fd, answers.data(), answers.size());
     // The new text goes to a temporary file first, put in place at the close.
     const std::string file = harness::work_folder(stdout_path) + "/out.csv.wavproc-" + std::to_string(pid) + ".tmp";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    struct stat st = {};
-    while ((::stat(file.c_str(), &st) != 0 || st.st_size == 0) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    EXPECT_TRUE(harness::wait_until([&] {
+      struct stat st = {};
+      return ::stat(file.c_str(), &st) == 0 && st.st_size > 0;
+    }));
     ::kill(pid, SIGSTOP);
     ::kill(pid, sig);
     ::kill(pid, SIGCONT);
@@ -368,7 +365,7 @@ TEST(Signal, InterruptEndsAnEndlessInputFile) {
   o.feed = [](pid_t pid, int fd, const std::string&) {
     const std::string name = "/dev/zero\n";
     (void)!::write(fd, name.data(), name.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(harness::wait_until([&] { return harness::has_open(pid, "/dev/zero"); }));
     ::kill(pid, SIGINT);
     ::close(fd);
   };
@@ -434,16 +431,6 @@ TEST(Parallel, RunsInOneFolderLeaveOneRunsWholeFiles) {
   }
 }
 
-// Has the child end within a second of now; returns whether it did.
-bool ends_within_a_second(pid_t pid) {
-  for (int i = 0; i < 100; ++i) {
-    siginfo_t info = {};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 // Reads fd to its end.
 std::string read_all(int fd) {
   std::string text;
@@ -475,12 +462,12 @@ TEST(SpecialFile, FifosAreReadToTheirEndAndGetEveryByte) {
   const std::string expected = harness::run(kAnswers, {{"in.txt", record}}).files["out.csv"];
   std::string got;
   harness::Options out;
-  out.feed = [&got](pid_t, int fd, const std::string& stdout_path) {
+  out.feed = [&got](pid_t pid, int fd, const std::string& stdout_path) {
     const std::string fifo = harness::work_folder(stdout_path) + "/out.fifo";
     ::mkfifo(fifo.c_str(), 0600);
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n\n";
     (void)!::write(fd, answers.data(), answers.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(harness::wait_until([&] { return harness::waiting(pid, fd); }));  // for a reader
     const int rd = ::open(fifo.c_str(), O_RDONLY);
     got = read_all(rd);
     ::close(rd);
@@ -509,9 +496,10 @@ TEST(SpecialFile, SignalsEndARunBlockedOnAFifo) {
         const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n";
         (void)!::write(fd, answers.data(), answers.size());
         const int rd = reader ? ::open(fifo.c_str(), O_RDONLY) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(harness::wait_until([&] { return harness::waiting(pid, fd); }));
         ::kill(pid, signal_number);
-        ended = ends_within_a_second(pid);
+        ended = harness::wait_until([&] { return harness::ended(pid); });
+        if (!ended) ::kill(pid, SIGKILL);
         if (rd >= 0) got = read_all(rd);
         if (rd >= 0) ::close(rd);
         ::close(fd);
