@@ -314,20 +314,17 @@ TEST(ClosedStream, NeverTakesAFileInItsPlace) {
                no_stdin);
 }
 
-// Gives the answers up to the output file name, waits until the output file has its first block,
-// stops the program, sends sig and lets it go on; the final line is never given.
+// Gives the answers up to the output file name, has the program stop itself before the 20th write
+// of a file's block (amid the output file, after "amp2.csv"), sends sig and lets it go on; the final
+// line is never given.
 harness::Options signal_while_writing(int sig) {
   harness::Options o;
-  o.feed = [sig](pid_t pid, int fd, const std::string& stdout_path) {
+  o.program = harness::kKillableProgram;
+  o.in_child = [] { ::setenv("WAVPROC_STOP_AT_STEP", "20", 1); };
+  o.feed = [sig](pid_t pid, int fd, const std::string&) {
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n";
     (void)!::write(fd, answers.data(), answers.size());
-    // The new text goes to a temporary file first, put in place at the close.
-    const std::string file = harness::work_folder(stdout_path) + "/out.csv.wavproc-" + std::to_string(pid) + ".tmp";
-    EXPECT_TRUE(harness::wait_until([&] {
-      struct stat st = {};
-      return ::stat(file.c_str(), &st) == 0 && st.st_size > 0;
-    }));
-    ::kill(pid, SIGSTOP);
+    EXPECT_TRUE(harness::wait_until([&] { return harness::stopped(pid); }));
     ::kill(pid, sig);
     ::kill(pid, SIGCONT);
     ::close(fd);
@@ -350,10 +347,11 @@ TEST(Signal, InTheMiddleOfTheOutputFileLeavesWholeLines) {
     EXPECT_EQ(r.out, whole.out);
     EXPECT_EQ(r.files["in.txt"], record);
     EXPECT_EQ(r.files["amp2.csv"], whole.files["amp2.csv"]);
-    // Whatever moment the signal met: a start of the complete output that ends at a line end.
+    // The blocks written before the signal: a start of the complete output that ends at a line end.
     ASSERT_EQ(r.files.count("out.csv"), 1u);
     const std::string& got = r.files["out.csv"];
     EXPECT_FALSE(got.empty());
+    EXPECT_LT(got.size(), out.size());
     EXPECT_EQ(out.substr(0, got.size()), got);
     EXPECT_EQ(got.back(), '\n');
   }

@@ -60,6 +60,13 @@ void collect_and_remove(const std::string& top, const std::string& rel, std::map
   ::closedir(d);
 }
 
+// The state letter of process pid (R, S, D, T, Z...), which follows its command name in parentheses.
+char state(pid_t pid) {
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+
 }  // namespace
 
 std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
@@ -164,13 +171,13 @@ bool wait_until(const std::function<bool()>& done) {
 bool holds(const std::string& path, const std::string& text) { return slurp(path).find(text) != std::string::npos; }
 
 bool waiting(pid_t pid, int input) {
-  // Bytes still in the pipe mean a wake-up not yet taken; the state follows the command name.
+  // Bytes still in the pipe mean a wake-up not yet taken.
   int unread = 0;
   if (::ioctl(input, FIONREAD, &unread) != 0 || unread != 0) return false;
-  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-  const auto close = stat.rfind(')');
-  return close != std::string::npos && stat.compare(close, 3, ") S") == 0;
+  return state(pid) == 'S';
 }
+
+bool stopped(pid_t pid) { return state(pid) == 'T'; }
 
 bool has_open(pid_t pid, const std::string& path) {
   const std::string fds = "/proc/" + std::to_string(pid) + "/fd";

@@ -49,8 +49,9 @@ std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
 // The folder a run works in, from the path of its standard output file (as feed is given it).
 std::string work_folder(const std::string& stdout_path);
 
-// wavproc built with the test hook that ends it by SIGKILL at the n-th write or placing of a
-// file, n taken from the environment variable WAVPROC_KILL_AT_STEP.
+// wavproc built with the test hook that ends it by SIGKILL (or stops it by SIGSTOP) at the n-th
+// write or placing of a file, n taken from the environment variable WAVPROC_KILL_AT_STEP (or
+// WAVPROC_STOP_AT_STEP).
 inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
 // Waits until done() holds, looking again every millisecond; gives up after a minute, which only a
@@ -63,6 +64,8 @@ bool holds(const std::string& path, const std::string& text);
 // sleeps waiting for another process: for more input, for the other end of a FIFO, for room in a
 // pipe. The program sleeps for nothing else.
 bool waiting(pid_t pid, int input);
+// True when the program pid is stopped (by SIGSTOP).
+bool stopped(pid_t pid);
 // True when the program pid has the file at path open.
 bool has_open(pid_t pid, const std::string& path);
 // True when the program pid has ended (it is left for run() to collect).
