@@ -54,9 +54,9 @@ std::string work_folder(const std::string& stdout_path);
 // WAVPROC_STOP_AT_STEP).
 inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
-// Waits until done() holds, looking again every millisecond; gives up after a minute, which only a
-// fault takes (a machine however loaded gets there sooner). Returns whether done() holds. Tests
-// wait for an event this way, never for a fixed time.
+// Waits until done() holds, looking again every millisecond; gives up after 60000 looks (a minute
+// or more), which only a fault takes. Returns whether done() holds. Tests wait for an event this
+// way, never for a fixed time.
 bool wait_until(const std::function<bool()>& done);
 // True when the file at path holds text.
 bool holds(const std::string& path, const std::string& text);
