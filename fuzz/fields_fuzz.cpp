@@ -1,4 +1,5 @@
-// Fuzzes the field renderers with arbitrary doubles: Fw.d and Ew.d in the widths the two output
+// Fuzzes the field renderers with arbitrary doubles and with values shaped like the hard cases
+// (ties, carries, the limits of the program's fields): Fw.d and Ew.d in the widths the two output
 // files use (the general writers and the ones made for those shapes) and in any width the renderers
 // accept, and the free-form texts of doubles and integers.
 // Every text is checked against one built independently from the C library's exact conversion.
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "field_reference.h"
@@ -52,14 +54,55 @@ void check_field(const Field& f, double v) {
   delete[] out;
 }
 
+// A value of one of the kinds that stress the integer paths, drawn with the bits r: by shape % 6 the
+// kind, by shape / 6 % 7 a nudge of -3 to 3 ulps, by shape / 42 % 2 the sign.
+double shaped(std::uint64_t r, unsigned shape) {
+  double v = 0;
+  switch (shape % 6) {
+    case 0:  // log-uniform over the magnitudes of samples and spectra
+      v = std::pow(10.0, -8.0 + 17.0 * static_cast<double>(r >> 11) * 0x1p-53);
+      break;
+    case 1:  // decimal data: 1 to 6 significant digits, 0 to 7 places
+      v = static_cast<double>(r % 1000000) / std::pow(10.0, static_cast<double>((r >> 32) % 8));
+      break;
+    case 2: {  // near j + (f + 1/2)·10^-p, the ties of fixed fields
+      const double scale = std::pow(10.0, static_cast<double>(r % 6));
+      v = static_cast<double>((r >> 8) % 100000) +
+          (static_cast<double>((r >> 32) % static_cast<std::uint64_t>(scale)) + 0.5) / scale;
+      break;
+    }
+    case 3:  // near (10^d - 1/2)·10^k and 10^k, the carries of exponent fields
+      v = std::pow(10.0, static_cast<double>(r % 60) - 30.0) * (((r >> 8) & 1) != 0 ? 1.0 : 0.99995);
+      break;
+    case 4:  // dyadic fractions, which hold the exact ties of every decimal length
+      v = std::ldexp(static_cast<double>((r >> 8) % (std::uint64_t{1} << 30)), -static_cast<int>(r % 30));
+      break;
+    default: {  // near the limits of F8.4, F6.3 and F12.4
+      static constexpr double kLimits[] = {999.99995, 99.9995, 9999999.99995, 999999.99995, 0.00005, 0.0005};
+      v = kLimits[r % 6];
+      break;
+    }
+  }
+  for (int steps = static_cast<int>(shape / 6 % 7) - 3; steps != 0; steps += steps < 0 ? 1 : -1) {
+    v = std::nextafter(v, steps < 0 ? 0.0 : std::numeric_limits<double>::infinity());
+  }
+  return shape / 42 % 2 != 0 ? -v : v;
+}
+
 }  // namespace
 
 // Input: eight bytes of a double's bits, then optionally a byte each for a free width and digit
-// count, and four bytes of an integer.
+// count, four bytes of an integer, and a byte of a shape: with it, the eight bytes are the bits
+// that draw a value of that shape instead.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 8) return 0;
   double v = 0;
   std::memcpy(&v, data, 8);
+  if (size >= 15) {
+    std::uint64_t r = 0;
+    std::memcpy(&r, data, 8);
+    v = shaped(r, data[14]);
+  }
 
   for (const Field& f : kProgramFields) check_field(f, v);
 

@@ -95,6 +95,11 @@ def fields_seeds():
               float("inf"), float("nan")]
     for i, v in enumerate(values):
         write("fields_fuzz", f"value_{i:02d}", struct.pack("<d", v) + bytes([11, 4]) + struct.pack("<i", 2000 - 7 * i))
+    # One seed of each shape of value (the byte after the integer), with assorted bits and nudges.
+    for shape in range(6):
+        bits = 0x9E3779B97F4A7C15 * (shape + 1) % (1 << 64)
+        write("fields_fuzz", f"shape_{shape}", struct.pack("<Q", bits) + bytes([31, 7]) + struct.pack("<i", -shape)
+              + bytes([shape + 6 * (shape % 7) + 42 * (shape % 2)]))
 
 
 if __name__ == "__main__":

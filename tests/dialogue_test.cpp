@@ -1,15 +1,14 @@
 // The console dialogue end to end: every record in order, odd but valid answers, the fatal
 // reports of bad answers and of the end of input, and the signals.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "harness.h"
 #include "pieces.h"
@@ -145,16 +144,16 @@ TEST(Dialogue, OlderLongerFilesAreCutToWhatThisRunWrote) {
   EXPECT_EQ(r.files["out.csv"], kOut);
 }
 
-// Sends sig once the program waits for the polarity answer, then gives the rest of the answers.
+// Sends sig once the program waits for the polarity answer, then gives the rest of the answers
+// (the handler runs before the program could read them).
 harness::Options signal_at_first_prompt(int sig, bool ignore_interrupt) {
   harness::Options o;
   if (ignore_interrupt) o.in_child = [] { ::signal(SIGINT, SIG_IGN); };
   o.feed = [sig](pid_t pid, int fd, const std::string& out_path) {
     const std::string name = "in.txt\n";
     (void)!::write(fd, name.data(), name.size());
-    harness::wait_for_output(out_path, "(YES=1)?? :\n");
+    EXPECT_TRUE(harness::wait_until([&] { return harness::holds(out_path, "(YES=1)?? :\n") && harness::waiting(pid, fd); }));
     ::kill(pid, sig);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::string rest = "0\n0\n0\n0\n0\nout.csv\n\n";
     (void)!::write(fd, rest.data(), rest.size());
     ::close(fd);
@@ -189,22 +188,20 @@ TEST(Dialogue, Signals) {
   EXPECT_EQ(ignored.files["out.csv"], kOut);
 }
 
-// Reads from the terminal's master side until text has arrived or two seconds passed.
+// Reads from the terminal's master side until text has arrived (or the wait gives up).
 std::string read_until(int master, const std::string& text) {
   std::string got;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    char buf[256];
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(master, &set);
-    timeval tv{0, 50000};
-    if (::select(master + 1, &set, nullptr, nullptr, &tv) > 0) {
-      ssize_t n = ::read(master, buf, sizeof buf);
-      if (n <= 0) break;
-      got.append(buf, static_cast<std::size_t>(n));
+  harness::wait_until([&] {
+    pollfd p = {master, POLLIN, 0};
+    bool closed = false;
+    while (!closed && ::poll(&p, 1, 0) > 0) {
+      char buf[256];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      closed = n <= 0;
+      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
     }
-  }
+    return closed || got.find(text) != std::string::npos;
+  });
   return got;
 }
 

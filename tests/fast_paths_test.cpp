@@ -1,7 +1,7 @@
 // The short cuts of the record layer against what they stand in for: plain rows read straight from
 // the block give the values and the row boundaries of the full free-form read (across block ends
-// too), formats unroll into steps and are written straight into a unit's block with the same text
-// as the record-by-record walk, and zero fields take their own exit.
+// too), and formats unroll into steps and are written straight into a unit's block with the same
+// text as the record-by-record walk.
 #include <unistd.h>
 
 #include <bit>
@@ -175,27 +175,21 @@ TEST(PlainRows, LastRowWithoutLineEnd) {
   EXPECT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::end_branch);
 }
 
-struct LongestCase {
-  const char* format;
-  std::size_t longest;  // line ends included
-  std::size_t steps;    // 0: walked op by op
-};
-
-TEST(FormatSteps, LongestStatementAndUnrolledSteps) {
-  const LongestCase cases[] = {
-      {"(F8.4,6(',',E12.4))", 1 + 8 + 6 * 13, 7},
-      {"(F6.3,4(',',F12.4))", 1 + 6 + 4 * 13, 5},
-      {"(1X,/,'Enter input file of waveform data')", 1 + 1 + 1 + 33, 0},
-      {"(/,1X,'Enter output file name of waveform (csv format file)')", 1 + 1 + 1 + 52, 0},
-      {"('a','b',F5.1)", 1 + 1 + 1 + 5, 0},  // a text right after a text has no step of its own
-      {"(2(2(F3.1,'x')))", 1 + 4 * 4, 5},     // nested groups; the last step is text alone
-      {"(F8.4,100(',',F12.4))", 1 + 8 + 100 * 13, 0},  // more steps than are unrolled
+// The longest line a statement of each format writes, line end included.
+TEST(Format, LongestStatement) {
+  const struct {
+    const char* format;
+    std::size_t longest;
+  } cases[] = {
+      {"(F8.4,6(',',E12.4))", 1 + 8 + 6 * 13},
+      {"(F6.3,4(',',F12.4))", 1 + 6 + 4 * 13},
+      {"(1X,/,'Enter input file of waveform data')", 1 + 1 + 1 + 33},
+      {"(/,1X,'Enter output file name of waveform (csv format file)')", 1 + 1 + 1 + 52},
+      {"('a','b',F5.1)", 1 + 1 + 1 + 5},
+      {"(2(2(F3.1,'x')))", 1 + 4 * 4},  // nested groups
+      {"(F8.4,100(',',F12.4))", 1 + 8 + 100 * 13},
   };
-  for (const LongestCase& c : cases) {
-    const Format f(c.format);
-    EXPECT_EQ(f.longest(), c.longest) << c.format;
-    EXPECT_EQ(f.steps().size(), c.steps) << c.format;
-  }
+  for (const auto& c : cases) EXPECT_EQ(Format(c.format).longest(), c.longest) << c.format;
 }
 
 // Writes statements to a file on a unit and returns the file's text.
@@ -258,25 +252,6 @@ TEST_F(UnitFile, RowsAcrossManyBlocks) {
     want += ",\n";
   }
   EXPECT_EQ(text(), want);
-}
-
-struct ZeroCase {
-  double v;
-  int w, d;
-  const char* text;
-};
-
-TEST(FixedField, ZeroOfEitherSign) {
-  const ZeroCase cases[] = {
-      {0.0, 12, 4, "      0.0000"}, {-0.0, 12, 4, "      0.0000"}, {0.0, 6, 3, " 0.000"},
-      {-0.0, 2, 0, "0."},           {0.0, 1, 0, "."},              {-0.0, 5, 4, ".0000"},  // no room for the "0"
-      {-1e-300, 12, 4, "      0.0000"},                                                    // rounds to zero
-  };
-  for (const ZeroCase& c : cases) {
-    char out[48];
-    write_fixed_field(out, c.v, c.w, c.d);
-    EXPECT_EQ(std::string(out, static_cast<std::size_t>(c.w)), c.text) << c.v << " F" << c.w << "." << c.d;
-  }
 }
 
 }  // namespace

@@ -10,12 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -316,21 +314,17 @@ TEST(ClosedStream, NeverTakesAFileInItsPlace) {
                no_stdin);
 }
 
-// Gives the answers up to the output file name, waits until the output file has its first block,
-// stops the program, sends sig and lets it go on; the final line is never given.
+// Gives the answers up to the output file name, has the program stop itself before the 20th write
+// of a file's block (amid the output file, after "amp2.csv"), sends sig and lets it go on; the final
+// line is never given.
 harness::Options signal_while_writing(int sig) {
   harness::Options o;
-  o.feed = [sig](pid_t pid, int fd, const std::string& stdout_path) {
+  o.program = harness::kKillableProgram;
+  o.in_child = [] { ::setenv("WAVPROC_STOP_AT_STEP", "20", 1); };
+  o.feed = [sig](pid_t pid, int fd, const std::string&) {
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n";
     (void)!::write(fd, answers.data(), answers.size());
-    // The new text goes to a temporary file first, put in place at the close.
-    const std::string file = harness::work_folder(stdout_path) + "/out.csv.wavproc-" + std::to_string(pid) + ".tmp";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    struct stat st = {};
-    while ((::stat(file.c_str(), &st) != 0 || st.st_size == 0) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ::kill(pid, SIGSTOP);
+    EXPECT_TRUE(harness::wait_until([&] { return harness::stopped(pid); }));
     ::kill(pid, sig);
     ::kill(pid, SIGCONT);
     ::close(fd);
@@ -353,10 +347,11 @@ TEST(Signal, InTheMiddleOfTheOutputFileLeavesWholeLines) {
     EXPECT_EQ(r.out, whole.out);
     EXPECT_EQ(r.files["in.txt"], record);
     EXPECT_EQ(r.files["amp2.csv"], whole.files["amp2.csv"]);
-    // Whatever moment the signal met: a start of the complete output that ends at a line end.
+    // The blocks written before the signal: a start of the complete output that ends at a line end.
     ASSERT_EQ(r.files.count("out.csv"), 1u);
     const std::string& got = r.files["out.csv"];
     EXPECT_FALSE(got.empty());
+    EXPECT_LT(got.size(), out.size());
     EXPECT_EQ(out.substr(0, got.size()), got);
     EXPECT_EQ(got.back(), '\n');
   }
@@ -368,7 +363,7 @@ TEST(Signal, InterruptEndsAnEndlessInputFile) {
   o.feed = [](pid_t pid, int fd, const std::string&) {
     const std::string name = "/dev/zero\n";
     (void)!::write(fd, name.data(), name.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(harness::wait_until([&] { return harness::has_open(pid, "/dev/zero"); }));
     ::kill(pid, SIGINT);
     ::close(fd);
   };
@@ -434,16 +429,6 @@ TEST(Parallel, RunsInOneFolderLeaveOneRunsWholeFiles) {
   }
 }
 
-// Has the child end within a second of now; returns whether it did.
-bool ends_within_a_second(pid_t pid) {
-  for (int i = 0; i < 100; ++i) {
-    siginfo_t info = {};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 // Reads fd to its end.
 std::string read_all(int fd) {
   std::string text;
@@ -475,12 +460,12 @@ TEST(SpecialFile, FifosAreReadToTheirEndAndGetEveryByte) {
   const std::string expected = harness::run(kAnswers, {{"in.txt", record}}).files["out.csv"];
   std::string got;
   harness::Options out;
-  out.feed = [&got](pid_t, int fd, const std::string& stdout_path) {
+  out.feed = [&got](pid_t pid, int fd, const std::string& stdout_path) {
     const std::string fifo = harness::work_folder(stdout_path) + "/out.fifo";
     ::mkfifo(fifo.c_str(), 0600);
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n\n";
     (void)!::write(fd, answers.data(), answers.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(harness::wait_until([&] { return harness::waiting(pid, fd); }));  // for a reader
     const int rd = ::open(fifo.c_str(), O_RDONLY);
     got = read_all(rd);
     ::close(rd);
@@ -509,9 +494,10 @@ TEST(SpecialFile, SignalsEndARunBlockedOnAFifo) {
         const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.fifo\n";
         (void)!::write(fd, answers.data(), answers.size());
         const int rd = reader ? ::open(fifo.c_str(), O_RDONLY) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(harness::wait_until([&] { return harness::waiting(pid, fd); }));
         ::kill(pid, signal_number);
-        ended = ends_within_a_second(pid);
+        ended = harness::wait_until([&] { return harness::ended(pid); });
+        if (!ended) ::kill(pid, SIGKILL);
         if (rd >= 0) got = read_all(rd);
         if (rd >= 0) ::close(rd);
         ::close(fd);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,13 @@ void collect_and_remove(const std::string& top, const std::string& rel, std::map
     }
   }
   ::closedir(d);
+}
+
+// The state letter of process pid (R, S, D, T, Z...), which follows its command name in parentheses.
+char state(pid_t pid) {
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
 }
 
 }  // namespace
@@ -152,12 +160,42 @@ std::string read_source_file(const std::string& relative_path) {
   return slurp(std::string(WAVPROC_SOURCE_DIR) + "/" + relative_path);
 }
 
-bool wait_for_output(const std::string& path, const std::string& text) {
-  for (int i = 0; i < 1000; ++i) {
-    if (slurp(path).find(text) != std::string::npos) return true;
-    ::usleep(10000);
+bool wait_until(const std::function<bool()>& done) {
+  for (int ms = 0; ms < 60000; ++ms) {
+    if (done()) return true;
+    ::usleep(1000);
   }
-  return false;
+  return done();
+}
+
+bool holds(const std::string& path, const std::string& text) { return slurp(path).find(text) != std::string::npos; }
+
+bool waiting(pid_t pid, int input) {
+  // Bytes still in the pipe mean a wake-up not yet taken.
+  int unread = 0;
+  if (::ioctl(input, FIONREAD, &unread) != 0 || unread != 0) return false;
+  return state(pid) == 'S';
+}
+
+bool stopped(pid_t pid) { return state(pid) == 'T'; }
+
+bool has_open(pid_t pid, const std::string& path) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* d = ::opendir(fds.c_str());
+  if (d == nullptr) return false;
+  bool found = false;
+  while (dirent* e = ::readdir(d)) {
+    char target[4096];
+    const ssize_t n = ::readlink((fds + "/" + e->d_name).c_str(), target, sizeof target);
+    found = found || (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path);
+  }
+  ::closedir(d);
+  return found;
+}
+
+bool ended(pid_t pid) {
+  siginfo_t info = {};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 }  // namespace harness

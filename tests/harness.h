@@ -49,12 +49,27 @@ std::vector<Result> run_together(const std::vector<std::string>& stdin_texts,
 // The folder a run works in, from the path of its standard output file (as feed is given it).
 std::string work_folder(const std::string& stdout_path);
 
-// wavproc built with the test hook that ends it by SIGKILL at the n-th write or placing of a
-// file, n taken from the environment variable WAVPROC_KILL_AT_STEP.
+// wavproc built with the test hook that ends it by SIGKILL (or stops it by SIGSTOP) at the n-th
+// write or placing of a file, n taken from the environment variable WAVPROC_KILL_AT_STEP (or
+// WAVPROC_STOP_AT_STEP).
 inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
-// Waits (up to ten seconds) until the file at path holds text; returns whether it does.
-bool wait_for_output(const std::string& path, const std::string& text);
+// Waits until done() holds, looking again every millisecond; gives up after 60000 looks (a minute
+// or more), which only a fault takes. Returns whether done() holds. Tests wait for an event this
+// way, never for a fixed time.
+bool wait_until(const std::function<bool()>& done);
+// True when the file at path holds text.
+bool holds(const std::string& path, const std::string& text);
+// True when the program pid has taken every byte given on the pipe whose write end is input and
+// sleeps waiting for another process: for more input, for the other end of a FIFO, for room in a
+// pipe. The program sleeps for nothing else.
+bool waiting(pid_t pid, int input);
+// True when the program pid is stopped (by SIGSTOP).
+bool stopped(pid_t pid);
+// True when the program pid has the file at path open.
+bool has_open(pid_t pid, const std::string& path);
+// True when the program pid has ended (it is left for run() to collect).
+bool ended(pid_t pid);
 
 // The text of a file of the source tree (examples, expected outputs).
 std::string read_source_file(const std::string& relative_path);

@@ -1,6 +1,6 @@
 // Internals of the record layer that its tests, fuzz targets and benchmarks reach: the input
-// buffer, the free-form and text readers, the field and item writers, and the test hooks. Not part
-// of the textio/ contract; textio/textio.h is.
+// buffer, the free-form and text readers, the field and item writers, and, in the test and fuzz
+// builds only, the test hooks. Not part of the textio/ contract; textio/textio.h is.
 #pragma once
 
 #include <cstddef>
@@ -90,6 +90,10 @@ std::size_t write_list_double(char* out, double v);
 std::size_t write_list_integer(char* out, std::int32_t v);
 
 
+#ifdef WAVPROC_TEST_HOOKS
+// The hooks by which the test and fuzz programs step into a run (textio/test_hooks.cpp). Only the
+// libraries built for those programs define WAVPROC_TEST_HOOKS; the shipped program has none of this.
+
 // When set (only by the in-process fuzz run), every end of a run calls it after the closing,
 // instead of ending the process: with the exit status, or -1 for the abnormal end. It must not
 // return (it throws to the caller of the stages).
@@ -104,5 +108,6 @@ extern void (*file_step)();
 void restart_console_input(int fd);
 // True when no unit but the console ones is connected: every run closes what it opened.
 bool only_consoles_connected();
+#endif
 
 }  // namespace wavproc::detail

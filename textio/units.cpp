@@ -26,8 +26,6 @@ Unit units[kUnits];
 std::string_view last_format;
 bool lately_reading = false;
 const char* name_cut = nullptr;
-void (*end_of_run)(int status) = nullptr;
-void (*file_step)() = nullptr;
 bool sync_before_rename = true;
 
 namespace {
@@ -395,7 +393,7 @@ int put_in_place(Unit& u) {
   } else {
     if (sync_before_rename && ::fdatasync(u.fd) != 0) err = errno;
     if (::close(u.fd) != 0 && err == 0 && errno != EINTR) err = errno;
-    if (file_step != nullptr) file_step();
+    at_file_step();
     if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0 && err == 0) err = errno;
   }
   u.fd = -1;
@@ -430,7 +428,7 @@ int flush_unit(Unit& u) {
   if (u.may_block) {
     err = write_waiting(u);
   } else {
-    if (file_step != nullptr && !u.console) file_step();
+    if (!u.console) at_file_step();
     err = write_all(u.fd, u.block, u.used, &u.written);
   }
   u.used = 0;
@@ -518,19 +516,6 @@ void close_all_from_signal() {
     }
     u.connected = false;
   }
-}
-
-void restart_console_input(int fd) {
-  Unit& console = units[kConsoleIn];
-  console.in.attach(fd, nullptr);
-  console.at_end = false;
-}
-
-bool only_consoles_connected() {
-  for (const Unit& u : units) {
-    if (u.connected && !u.console) return false;
-  }
-  return true;
 }
 
 }  // namespace detail
@@ -825,13 +810,13 @@ void read_line_end(int unit) {
 
 void plain_stop() {
   detail::close_all();
-  if (detail::end_of_run != nullptr) detail::end_of_run(0);
+  detail::at_end_of_run(0);
   std::exit(0);
 }
 
 void refusal_stop() {
   detail::close_all();
-  if (detail::end_of_run != nullptr) detail::end_of_run(1);
+  detail::at_end_of_run(1);
   std::exit(1);
 }
 

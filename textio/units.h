@@ -99,4 +99,20 @@ void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
 void close_all_from_signal();
 
+// The moment before a write of a file's block or the placing of a rewritten file: the test build's
+// file_step hook, where it is set; nothing in the shipped program.
+inline void at_file_step() {
+#ifdef WAVPROC_TEST_HOOKS
+  if (file_step != nullptr) file_step();
+#endif
+}
+
+// The end of a run, after the closing, with its exit status: the fuzz build's end_of_run hook,
+// where it is set (it does not return); nothing in the shipped program.
+inline void at_end_of_run([[maybe_unused]] int status) {
+#ifdef WAVPROC_TEST_HOOKS
+  if (end_of_run != nullptr) end_of_run(status);
+#endif
+}
+
 }  // namespace wavproc::detail

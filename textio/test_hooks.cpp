@@ -1,0 +1,24 @@
+// The hooks by which the test and fuzz programs step into a run: compiled only into the libraries
+// built for them (WAVPROC_TEST_HOOKS), never into the shipped program.
+#include "textio/textio_detail.h"
+#include "textio/units.h"
+
+namespace wavproc::detail {
+
+void (*end_of_run)(int status) = nullptr;
+void (*file_step)() = nullptr;
+
+void restart_console_input(int fd) {
+  Unit& console = units[kConsoleIn];
+  console.in.attach(fd, nullptr);
+  console.at_end = false;
+}
+
+bool only_consoles_connected() {
+  for (const Unit& u : units) {
+    if (u.connected && !u.console) return false;
+  }
+  return true;
+}
+
+}  // namespace wavproc::detail
