@@ -84,6 +84,31 @@ TEST(Arguments, NoSyncRunsTheSameDialogue) {
   EXPECT_EQ(no_sync.files, plain.files);
 }
 
+// The wait itself, seen from the system calls: one flush per replaced file by default, none with
+// --no-sync.
+TEST(Arguments, NoSyncLeavesOutTheFlushOfEachReplacedFile) {
+  if (std::system("strace -V > /dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed (Debian: strace)";
+  for (const bool no_sync : {false, true}) {
+    SCOPED_TRACE(no_sync);
+    harness::Options o;
+    o.program = "strace";
+    o.args = {"-f", "-qq", "-e", "trace=fsync,fdatasync,sync,syncfs,sync_file_range", "-o", "calls.txt",
+              WAVPROC_BINARY};
+    if (no_sync) o.args.push_back("--no-sync");
+    auto r = harness::run(kAnswers, {{"in.txt", kRecord}}, o);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string& calls = r.files["calls.txt"];
+    std::size_t flushes = 0;
+    for (std::size_t at = calls.find("fdatasync("); at != std::string::npos; at = calls.find("fdatasync(", at + 1)) {
+      ++flushes;
+    }
+    EXPECT_EQ(flushes, no_sync ? 0u : 2u) << calls;  // amp2.csv and out.csv
+    if (no_sync) {
+      EXPECT_EQ(calls, "");
+    }
+  }
+}
+
 TEST(Arguments, AHelpTextThatCannotBeWrittenIsAFailure) {
   harness::Options full;
   full.in_child = [] { ::dup2(::open("/dev/full", O_WRONLY), 1); };
