@@ -236,7 +236,7 @@ const std::string kBlockingProgram =
     "#!/bin/bash\n"
     "for f in *; do IFS= read -r header < \"$f\"; done\n"
     "if [[ $header == block* ]]; then\n"
-    "  trap 'kill $!; echo Interrupt >&2; exit 1' INT\n"
+    "  trap 'kill $! 2> /dev/null; echo Interrupt >&2; exit 1' INT\n"
     "  echo started >> \"$READY\"\n"
     "  while :; do sleep 1000 & wait $!; done\n"
     "fi\n"
