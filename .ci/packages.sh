@@ -12,7 +12,7 @@ set -euo pipefail
 
 build_packages=(cmake make g++ libfast-float-dev)
 test_packages=("${build_packages[@]}" pkg-config libgtest-dev libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
-  libc++-dev libc++abi-dev gnuplot-nox libxml2-utils)
+  libc++-dev libc++abi-dev gnuplot-nox libxml2-utils strace parallel rsync openssh-server openssh-client)
 
 case ${1:-} in
   build)

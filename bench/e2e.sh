@@ -96,6 +96,10 @@ for case in a b small; do
   peaks+=("$("$run_in" --peak-rss "$work/$case" answers.txt "$wavproc")")
 done
 
+# The batch's own cost per record against the plain loop of syncing runs (its own script).
+bash "$here/batch.sh" "$build" || true
+echo
+
 python3 - "$work/e2e.json" "${peaks[@]}" <<'PYTHON'
 import json
 import sys

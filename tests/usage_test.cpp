@@ -1,10 +1,13 @@
 // How the program is used from a shell: its command-line arguments, the version that the manual
-// names, and examples/batch.sh over several records.
+// names, and wavproc-batch over several records.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,12 +60,55 @@ TEST(Arguments, NoSyncRunsTheSameDialogue) {
   EXPECT_EQ(no_sync.files, plain.files);
 }
 
+// The wait itself, seen from the system calls: one flush per replaced file by default, none with
+// --no-sync.
+TEST(Arguments, NoSyncLeavesOutTheFlushOfEachReplacedFile) {
+  if (std::system("strace -qq -o /dev/null true > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is not installed (Debian: strace) or may not trace here";
+  }
+  for (const bool no_sync : {false, true}) {
+    SCOPED_TRACE(no_sync);
+    harness::Options o;
+    o.program = "strace";
+    o.args = {"-f", "-qq", "-e", "trace=fsync,fdatasync,sync,syncfs,sync_file_range", "-o", "calls.txt",
+              WAVPROC_BINARY};
+    if (no_sync) o.args.push_back("--no-sync");
+    auto r = harness::run(kAnswers, {{"in.txt", kRecord}}, o);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string& calls = r.files["calls.txt"];
+    std::size_t flushes = 0;
+    for (std::size_t at = calls.find("fdatasync("); at != std::string::npos; at = calls.find("fdatasync(", at + 1)) {
+      ++flushes;
+    }
+    EXPECT_EQ(flushes, no_sync ? 0u : 2u) << calls;  // amp2.csv and out.csv
+    if (no_sync) {
+      EXPECT_EQ(calls, "");
+    }
+  }
+}
+
 TEST(Arguments, AHelpTextThatCannotBeWrittenIsAFailure) {
   harness::Options full;
   full.in_child = [] { ::dup2(::open("/dev/full", O_WRONLY), 1); };
   const auto r = run_with({"--version"}, full);
   EXPECT_EQ(r.err, "wavproc: cannot write: No space left on device\n");
   EXPECT_EQ(r.status, 1);
+}
+
+const std::string kBatch = std::string(WAVPROC_SOURCE_DIR) + "/batch/wavproc-batch";
+
+// wavproc-batch with args in a fresh folder holding files; WAVPROC names the built program.
+harness::Result batch(const std::vector<std::string>& args, const std::map<std::string, std::string>& files,
+                      harness::Options o = {}) {
+  o.program = "bash";
+  o.args = {kBatch};
+  o.args.insert(o.args.end(), args.begin(), args.end());
+  const auto before = o.in_child;
+  o.in_child = [before] {
+    ::setenv("WAVPROC", WAVPROC_BINARY, 1);
+    if (before) before();
+  };
+  return harness::run("", files, o);
 }
 
 // Three records, one of them too long for the transform: two complete results, each the same as
@@ -73,14 +119,9 @@ TEST(Batch, ThreeRecordsGiveTwoResultsAndOneRefusal) {
   const std::string too_long = record_of(32769);
   const std::string long_name = "a record whose name is longer than thirty characters.txt";
 
-  harness::Options o;
-  o.program = "bash";
-  o.args = {std::string(WAVPROC_SOURCE_DIR) + "/examples/batch.sh", "-j", "2", "answers.txt", "res",
-            "data/one.txt", "data/long.txt", long_name};
-  o.in_child = [] { ::setenv("WAVPROC", WAVPROC_BINARY, 1); };
-  auto r = harness::run("", {{"answers.txt", kAnswers}, {"data/one.txt", kRecord}, {"data/long.txt", too_long},
-                             {long_name, kRecord}},
-                        o);
+  auto r = batch({"-j", "2", "answers.txt", "res", "data/one.txt", "data/long.txt", long_name},
+                 {{"answers.txt", kAnswers}, {"data/one.txt", kRecord}, {"data/long.txt", too_long},
+                  {long_name, kRecord}});
   const std::string long_stem = long_name.substr(0, long_name.size() - 4);
   const std::string summary = "data/one.txt\t0\tdone: one.amp2.csv one.out.csv\n"
                               "data/long.txt\t1\trefused: NT>2**15 !!!!!\n" +
@@ -97,6 +138,150 @@ TEST(Batch, ThreeRecordsGiveTwoResultsAndOneRefusal) {
   EXPECT_NE(r.files["res/long.log"].find(" NT>2**15 !!!!!\n"), std::string::npos);
   EXPECT_EQ(r.files.size(), 4u + 8u);  // the four inputs, unchanged; no run folder is left
   EXPECT_EQ(r.files["data/one.txt"], kRecord);
+}
+
+// A call that would lose or overwrite a result, or that is wrong, is refused before the first
+// run: status 2, a message naming the fault, nothing run.
+TEST(Batch, NamesAndCallsThatWouldLoseResultsAreRefusedBeforeTheFirstRun) {
+  const std::string wanted = "answers.txt\nres\ndata/one.txt\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> files;
+    std::string message;
+    const char* wavproc;  // WAVPROC, when not the built program
+  };
+  const auto with_output = [](const std::string& name) {
+    return std::map<std::string, std::string>{{"answers.txt", "in.txt\n0\n0\n0\n0\n0\n" + name + "\n\n"},
+                                              {"data/one.txt", kRecord}};
+  };
+  const std::map<std::string, std::string> plain = {{"answers.txt", kAnswers}, {"data/one.txt", kRecord}};
+  auto holding = plain;
+  holding["res/summary.txt"] = "data/one.txt\t0\tdone: one.amp2.csv one.out.csv\n";
+  auto tabbed = plain;
+  tabbed["data/a\tb.txt"] = kRecord;
+  auto lined = plain;
+  lined["data/a\nb.txt"] = kRecord;
+  const std::vector<std::string> one = {"answers.txt", "res", "data/one.txt"};
+  const Case cases[] = {
+      {one, with_output("../v.csv"), "the output name \"../v.csv\" in answers.txt is not a plain file name", nullptr},
+      {one, with_output(".v.csv"), "the output name \".v.csv\" in answers.txt begins with a point", nullptr},
+      {one, with_output("log"), "data/one.txt would write one.log, as data/one.txt does", nullptr},
+      {{"answers.txt", "res", "data/one.txt", "data/a\tb.txt"}, tabbed,
+       "a record's name holds a tab or a newline: $'data/a\\tb.txt'", nullptr},
+      {{"answers.txt", "res", "data/a\nb.txt"}, lined, "a record's name holds a tab or a newline: $'data/a\\nb.txt'",
+       nullptr},
+      {{"-j", "2147483648", "answers.txt", "res", "data/one.txt"}, plain,
+       "-j takes a number of runs from 1 to 1024, not 2147483648", nullptr},
+      {one, plain, "no program at /tmp (set WAVPROC to wavproc's path)", "/tmp"},
+      {one, plain, "WAVPROC: no program no-such-wavproc on PATH", "no-such-wavproc"},
+      {one, holding, "already holds a batch (--resume goes on with it)", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    harness::Options o;
+    const char* program = c.wavproc;
+    if (program) o.in_child = [program] { ::setenv("WAVPROC", program, 1); };
+    const auto r = batch(c.args, c.files, o);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("wavproc-batch: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.files.size(), c.files.size());  // no run, no log, no summary
+  }
+}
+
+// Names that the old batch mishandled are carried: an input copy named .stderr, and a program
+// named by WAVPROC and found on PATH.
+TEST(Batch, AHiddenInputNameAndAProgramOnPathRunAsByHand) {
+  const auto single = harness::run(kAnswers, {{"in.txt", kRecord}});
+  harness::Options o;
+  o.in_child = [] {
+    const std::string dir = WAVPROC_BINARY;
+    ::setenv("PATH", (dir.substr(0, dir.rfind('/')) + ":" + std::getenv("PATH")).c_str(), 1);
+    ::setenv("WAVPROC", "wavproc", 1);
+  };
+  o.program = "bash";
+  o.args = {kBatch, "answers.txt", "res", "data/one.txt"};
+  auto r = harness::run("", {{"answers.txt", ".stderr" + kAnswers.substr(6)}, {"data/one.txt", kRecord}}, o);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files["res/one.out.csv"], single.files.at("out.csv"));
+  EXPECT_EQ(r.files["res/one.log"], single.out);
+}
+
+// Stands in for wavproc: a record whose header begins with "block" waits until a signal stops
+// it, as a long run would, after telling the test that it started; any other runs wavproc.
+const std::string kBlockingProgram =
+    "#!/bin/bash\n"
+    "for f in *; do IFS= read -r header < \"$f\"; done\n"
+    "if [[ $header == block* ]]; then\n"
+    "  trap 'kill $! 2> /dev/null; echo Interrupt >&2; exit 1' INT\n"
+    "  echo started >> \"$READY\"\n"
+    "  while :; do sleep 1000 & wait $!; done\n"
+    "fi\n"
+    "exec \"$REAL\" \"$@\"\n";
+
+// Ctrl-C (to the whole process group) or SIGTERM (to the batch alone) stops the run under way and
+// starts no other; the summary lists what the folder holds. A batch called again with --resume
+// passes over the complete record and runs the others.
+TEST(Batch, AStoppedBatchListsWhatItLeftAndGoesOnWithResume) {
+  const auto single = harness::run(kAnswers, {{"in.txt", kRecord}});
+  const std::string block = "block NS EW" + kRecord.substr(kRecord.find('\n'));
+  const std::map<std::string, std::string> files = {{"answers.txt", kAnswers},
+                                                    {"data/one.txt", kRecord},
+                                                    {"data/two.txt", block},
+                                                    {"data/three.txt", kRecord},
+                                                    {"fake", kBlockingProgram}};
+  const std::vector<std::string> args = {"-j", "1", "answers.txt", "res", "data/one.txt", "data/two.txt",
+                                         "data/three.txt"};
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    harness::Options o;
+    o.in_child = [] {
+      ::setpgid(0, 0);
+      ::chmod("fake", 0755);
+      char cwd[4096];
+      const std::string dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+      ::setenv("READY", (dir + "/ready").c_str(), 1);
+      ::setenv("REAL", WAVPROC_BINARY, 1);
+      ::setenv("WAVPROC", (dir + "/fake").c_str(), 1);
+    };
+    o.program = "bash";
+    o.args = {kBatch};
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    o.feed = [sig](pid_t pid, int fd, const std::string& out_path) {
+      const std::string ready = harness::work_folder(out_path) + "/ready";
+      ASSERT_TRUE(harness::wait_until([&] { return harness::holds(ready, "started\n"); }));
+      ::kill(sig == SIGINT ? -pid : pid, sig);
+      ::close(fd);
+    };
+    auto r = harness::run("", files, o);
+    const std::string summary = "data/one.txt\t0\tdone: one.amp2.csv one.out.csv\n"
+                                "data/two.txt\t1\tstopped: Interrupt\n"
+                                "data/three.txt\t-\tnot finished\n";
+    EXPECT_EQ(r.out, summary);
+    EXPECT_EQ(r.status, sig == SIGINT ? 130 : 143);
+    EXPECT_EQ(r.files["res/two.log"], "Interrupt\n");
+    std::map<std::string, std::string> left;
+    for (const auto& [path, text] : r.files) {
+      if (path.rfind("res/", 0) == 0) left[path] = text;
+    }
+    EXPECT_EQ(left.size(), 5u);  // one's three files, two's log, the summary
+    EXPECT_EQ(left["res/one.out.csv"], single.files.at("out.csv"));
+
+    if (sig == SIGTERM) {
+      auto again = files;
+      for (const auto& [path, text] : left) again[path] = text;
+      again["res/one.log"] = "kept\n";
+      auto resumed = batch({"--resume", "answers.txt", "res", "data/one.txt", "data/two.txt", "data/three.txt"},
+                           again);
+      EXPECT_EQ(resumed.out, "data/one.txt\t0\tdone: one.amp2.csv one.out.csv\n"
+                             "data/two.txt\t0\tdone: two.amp2.csv two.out.csv\n"
+                             "data/three.txt\t0\tdone: three.amp2.csv three.out.csv\n");
+      EXPECT_EQ(resumed.status, 0);
+      EXPECT_EQ(resumed.files["res/one.log"], "kept\n");
+      EXPECT_EQ(resumed.files["res/three.log"], single.out);
+    }
+  }
 }
 
 }  // namespace
