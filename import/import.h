@@ -39,6 +39,9 @@ struct Trace {
   // where the numbers are already in the unit).
   std::string unit;
   double scale = 1.0;
+  std::string scale_text;  // the factor as the file writes it ("3920/6182761"), where it gives one
+  bool counts = false;     // the numbers are a digitiser's counts (scale turns them into unit)
+  int channel = 0;         // the file's channel number, where it numbers its channels
   // The sampling interval in seconds: the shortest decimal that reads back as the source's value.
   double dt = 0.0;
   StartTime start;

@@ -1,0 +1,16 @@
+// The readers of import/, one format family per file; formats.cpp lists them in the format table.
+// Each pair: whether bytes look like the format, and the traces of the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "import/import.h"
+
+namespace wavproc::import {
+
+bool is_peer(std::string_view bytes);  Outcome read_peer(std::string_view bytes, const std::string& file);
+bool is_knet(std::string_view bytes);  Outcome read_knet(std::string_view bytes, const std::string& file);
+bool is_columns(std::string_view bytes);  Outcome read_columns(std::string_view bytes, const std::string& file);
+
+}  // namespace wavproc::import
