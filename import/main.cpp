@@ -334,7 +334,9 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   Made made;
   std::vector<std::size_t> from(chosen.size(), 0), to(chosen.size());
   for (std::size_t i = 0; i < chosen.size(); ++i) to[i] = chosen[i]->samples.size();
-  bool timed = std::all_of(chosen.begin(), chosen.end(), [](const Trace* t) { return t->start.known; });
+  bool timed = std::all_of(chosen.begin(), chosen.end(), [&](const Trace* t) {
+    return t->start.known && t->start.relative == chosen[0]->start.relative;
+  });
   std::int64_t latest = 0;
   if (timed) {
     for (const Trace* t : chosen) latest = std::max(latest, t->start.ns);
@@ -427,7 +429,10 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   std::string s = record_path + ": " + files + " (" + lead.format + ")";
   if (!lead.station.empty()) s += ", station " + lead.station;
   s += ", components " + names[0] + " " + names[1];
-  if (timed) {
+  if (timed && lead.start.relative) {
+    std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
+    s += ", start at " + shortest(static_cast<double>(first) * 1e-9) + " s of the time column";
+  } else if (timed) {
     std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
     s += ", start " + civil_text(first + std::int64_t{lead.start.zone_minutes} * 60'000'000'000) + " " +
          (lead.start.zone.empty() ? "UTC" : lead.start.zone);
