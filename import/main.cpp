@@ -52,7 +52,7 @@ constexpr const char* kUsage =
     "  --duration SECONDS the record lasts this long\n"
     "  --dt SECONDS       the sampling interval of plain columns without a time column\n"
     "  --check RECORD...  say what wavproc will make of each RECORD, and warn of likely mistakes\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
     "\n"
     "One summary line per record on standard output. Exit status 0 when every record was written,\n"
     "1 when an input was refused (the other records are still written), 2 for a wrong call.\n";
@@ -124,6 +124,8 @@ struct Input {
 Outcome read_input(const std::string& path, const Call& call) {
   std::string bytes, reason;
   if (!read_whole(path, bytes, reason)) return failed(path, 0, "cannot be read: " + reason);
+  // A UTF-8 byte-order mark, as spreadsheets write it, is no part of the first name.
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
   const FormatEntry* entry = nullptr;
   for (const auto& f : formats()) {
     if (call.format.empty() ? f.recognise(bytes) : f.name == call.format) {
@@ -587,7 +589,7 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string error;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
@@ -653,6 +655,7 @@ int main(int argc, char** argv) {
     return wrong_call("-o takes one or two files; -d FOLDER writes one record per group");
   }
   if (call.selectors.size() > (call.single ? 1u : 2u)) return wrong_call("--components takes two components (one with --single)");
+  while (call.out_dir.size() > 1 && call.out_dir.back() == '/') call.out_dir.pop_back();
   if (!call.out_dir.empty()) {
     struct stat st {};
     if (::stat(call.out_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
