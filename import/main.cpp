@@ -140,6 +140,7 @@ Outcome read_input(const std::string& path, const Call& call) {
   for (auto& t : out.traces) {
     if (t.dt == 0 && call.dt) t.dt = *call.dt;
     if (t.dt == 0) return failed(path, 0, "no time column: give the sampling interval with --dt");
+    if (!(t.dt >= 1e-9 && t.dt <= 1e6)) return failed(path, 0, "the interval " + shortest(t.dt) + " s is not a sampling interval");
     if (t.samples.empty()) return failed(path, 0, "component " + t.component + " holds no samples");
   }
   return out;
@@ -349,7 +350,8 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
         return refuse(chosen[i]->file, 0,
                       "the components start " + shortest(late) + " s apart, not a whole number of intervals");
       }
-      from[i] = static_cast<std::size_t>(steps);
+      // A start past the trace's end leaves no common span.
+      from[i] = steps >= static_cast<double>(to[i]) ? to[i] : static_cast<std::size_t>(steps);
     }
   }
   std::size_t length = SIZE_MAX;
@@ -369,15 +371,19 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   // The window chosen by --start and --duration, in seconds from the first sample.
   std::size_t skip = 0, count = length;
   if (call.start) {
-    skip = static_cast<std::size_t>(std::ceil(*call.start / dt - 1e-9));
-    if (skip >= length) {
+    double first = std::ceil(*call.start / dt - 1e-9);
+    if (first >= static_cast<double>(length)) {
       return refuse(first_file, 0,
                     "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
                         " s)");
     }
+    skip = static_cast<std::size_t>(std::max(first, 0.0));
     count = length - skip;
   }
-  if (call.duration) count = std::min(count, static_cast<std::size_t>(std::floor(*call.duration / dt + 1e-9)));
+  if (call.duration) {
+    double most = std::floor(*call.duration / dt + 1e-9);
+    if (most < static_cast<double>(count)) count = static_cast<std::size_t>(most);
+  }
   if (count < 2) return refuse(first_file, 0, "the window holds fewer than two samples");
   if (count > kMostSamples) {
     return refuse(first_file, 0,
