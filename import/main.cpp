@@ -106,14 +106,6 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 // What a file gave: its path, its traces or its failure.
 struct Input {
   std::string path;
@@ -199,6 +191,7 @@ struct Conversion {
   double multiply = 1.0, divide = 1.0;
 };
 
+// The conversion of values in unit to the record's unit (none with keep).
 Conversion conversion_of(const std::string& unit, bool keep) {
   std::string u = upper(unit);
   if (keep || u.empty()) return {unit, 1, 1};
@@ -254,6 +247,7 @@ struct Made {
   bool failed = false;
 };
 
+// A record refused for reason, naming file and line.
 Made refuse(const std::string& file, long line, std::string reason) {
   Made m;
   m.failed = true;
@@ -275,6 +269,8 @@ std::string listed(const std::vector<const Trace*>& traces) {
   return out;
 }
 
+// The record of one group: its components chosen, checked, lined up, windowed and converted, its
+// text and its summary; or why it is refused.
 Made make_record(const std::vector<const Input*>& group, const Call& call, const std::string& record_path) {
   std::vector<const Trace*> all;
   for (const Input* in : group) {
@@ -481,6 +477,7 @@ const std::string* input_named(const std::string& path, const std::vector<Input>
   return nullptr;
 }
 
+// Reads every file, groups them, and writes each group's record; the exit status.
 int run(const Call& call) {
   std::vector<Input> inputs;
   int status = 0;
