@@ -23,6 +23,9 @@ struct StartTime {
   std::int64_t ns = 0;   // nanoseconds since 1970-01-01T00:00:00 UTC
   int zone_minutes = 0;  // the offset from UTC of the zone the file gives the time in
   std::string zone;      // that zone as the summary names it ("JST", "UTC+8"); empty for UTC
+  // ns counts from the zero of the file's own time axis (a time column), not from the epoch: such
+  // starts line up only with each other.
+  bool relative = false;
 };
 
 // One component of one instrument, as one file gives it.
@@ -39,6 +42,9 @@ struct Trace {
   // where the numbers are already in the unit).
   std::string unit;
   double scale = 1.0;
+  std::string scale_text;  // the factor as the file writes it ("3920/6182761"), where it gives one
+  bool counts = false;     // the numbers are a digitiser's counts (scale turns them into unit)
+  int channel = 0;         // the file's channel number, where it numbers its channels
   // The sampling interval in seconds: the shortest decimal that reads back as the source's value.
   double dt = 0.0;
   StartTime start;

@@ -54,6 +54,9 @@ std::string work_folder(const std::string& stdout_path);
 // WAVPROC_STOP_AT_STEP).
 inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
+// wavproc-import, for Options::program.
+inline const char* kImportProgram = WAVPROC_IMPORT_BINARY;
+
 // Waits until done() holds, looking again every millisecond; gives up after 60000 looks (a minute
 // or more), which only a fault takes. Returns whether done() holds. Tests wait for an event this
 // way, never for a fixed time.

@@ -1,0 +1,18 @@
+// The readers of import/, one format family per file; formats.cpp lists them in the format table.
+// Each pair: whether bytes look like the format, and the traces of the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "import/import.h"
+
+namespace wavproc::import {
+
+bool is_peer(std::string_view bytes);  Outcome read_peer(std::string_view bytes, const std::string& file);
+bool is_knet(std::string_view bytes);  Outcome read_knet(std::string_view bytes, const std::string& file);
+bool is_columns(std::string_view bytes);  Outcome read_columns(std::string_view bytes, const std::string& file);
+// Plain columns when --dt says that the file has no time column (a header that names one still does).
+Outcome read_columns_untimed(std::string_view bytes, const std::string& file);
+
+}  // namespace wavproc::import
