@@ -4,6 +4,7 @@
 
 #include "import/import.h"
 #include "import/readers.h"
+#include "import/text_readers.h"
 
 namespace wavproc::import {
 
@@ -12,6 +13,9 @@ namespace {
 constexpr std::array kFormats{
     FormatEntry{"peer", is_peer, read_peer},
     FormatEntry{"knet", is_knet, read_knet},
+    FormatEntry{"cosmos", is_cosmos, read_cosmos},
+    FormatEntry{"geonet", is_geonet, read_geonet},
+    FormatEntry{"csmip", is_csmip, read_csmip},
     FormatEntry{"columns", is_columns, read_columns},
 };
 
