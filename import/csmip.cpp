@@ -143,11 +143,14 @@ Outcome read_pairs(const std::vector<std::string_view>& lines, std::size_t first
   if (step <= 0 || !read_decimal_shifted(std::to_string(step), -3, trace.dt)) {
     return failed(file, static_cast<long>(first + 1), "the times of the (time, value) pairs do not increase");
   }
-  for (std::size_t k = 0; k < points; ++k) trace.samples.push_back(values[2 * k + 1]);
+  // Values in g/10, each read from its text a tenth as large, so that it is rounded once.
+  for (std::size_t k = 0; k < points; ++k) {
+    double value = 0;
+    read_decimal_shifted(fixed_field(lines, first, pairs, 2 * k + 1), -1, value);
+    trace.samples.push_back(value);
+  }
   trace.unit = std::string(1, 'g');
   trace.quantity = Quantity::acceleration;
-  trace.scale = 0.1;
-  trace.scale_text = std::string("1/10");
   Outcome out;
   out.traces.push_back(std::move(trace));
   return out;
