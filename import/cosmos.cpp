@@ -105,6 +105,9 @@ StartTime read_start(const HeaderBlock& ints, const std::vector<std::string_view
   int second = 0;
   std::int64_t nanos = 0;
   if (!read_seconds(fixed_field(lines, reals.first, reals.format, 29), second, nanos)) return start;
+  for (double v : {y, mo, d, h, mi}) {
+    if (!(std::fabs(v) < 1e6)) return start;
+  }
   auto i = [](double v) { return static_cast<int>(v); };
   if (y == int_marker || !valid_civil(i(y), i(mo), i(d), i(h), i(mi), second)) return start;
   start.known = true;
@@ -147,12 +150,6 @@ Outcome read_cosmos(std::string_view bytes, const std::string& file) {
   Outcome out;
   std::size_t at = 0;
   Failure failure;
-  auto fail = [&] {
-    Outcome bad;
-    bad.failed = true;
-    bad.failure = failure;
-    return bad;
-  };
   while (true) {
     while (at < lines.size() && trim(lines[at]).empty()) ++at;
     if (at == lines.size()) break;
@@ -192,7 +189,7 @@ Outcome read_cosmos(std::string_view bytes, const std::string& file) {
     HeaderBlock ints, reals;
     if (!read_header_block(lines, at, "Integer-header", file, ints, trace.warnings, failure) ||
         !read_header_block(lines, at, "Real-header", file, reals, trace.warnings, failure)) {
-      return fail();
+      return failed(failure);
     }
     std::vector<std::string_view> w = at < lines.size() ? words(lines[at]) : std::vector<std::string_view>{};
     long long comments = 0;
@@ -250,7 +247,7 @@ Outcome read_cosmos(std::string_view bytes, const std::string& file) {
       if (contains_nocase(kind, "displ")) series.quantity = Quantity::displacement;
       if (!read_declared_block(lines, at + 1, static_cast<std::size_t>(count), format, file, series.samples,
                                series.warnings, failure, at)) {
-        return fail();
+        return failed(failure);
       }
       out.traces.push_back(std::move(series));
       line = at < lines.size() ? lines[at] : std::string_view{};

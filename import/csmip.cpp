@@ -120,10 +120,7 @@ Outcome read_pairs(const std::vector<std::string_view>& lines, std::size_t first
   Failure failure;
   std::size_t next = 0;
   if (!read_declared_block(lines, first, 2 * points, pairs, file, values, trace.warnings, failure, next)) {
-    Outcome out;
-    out.failed = true;
-    out.failure = failure;
-    return out;
+    return failed(failure);
   }
   if (points < 2) return failed(file, static_cast<long>(first + 1), "fewer than two (time, value) pairs");
   const long long step = std::llround((values[2] - values[0]) * 1000);
@@ -248,10 +245,7 @@ Outcome read_csmip(std::string_view bytes, const std::string& file) {
         Failure failure;
         if (!read_declared_block(lines, at + 1, static_cast<std::size_t>(count), format, file, series.samples,
                                  series.warnings, failure, at)) {
-          Outcome bad;
-          bad.failed = true;
-          bad.failure = failure;
-          return bad;
+          return failed(failure);
         }
         out.traces.push_back(std::move(series));
       }

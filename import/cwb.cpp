@@ -112,6 +112,9 @@ Outcome read_cwb(std::string_view bytes, const std::string& file) {
     return failed(file, 0, "the data format " + quoted(data_format) + " does not fit the columns of #DataSequence");
   }
   // The rows: time, then one value per column.
+  if (length_line != 0 && !(length > 0 && length * rate <= 1e8)) {
+    return failed(file, length_line, "the record length is not a positive number of seconds");
+  }
   const double declared = length * rate;
   std::size_t rows = 0;
   while (at + rows < lines.size() && !trim(lines[at + rows]).empty()) ++rows;
@@ -121,10 +124,7 @@ Outcome read_cwb(std::string_view bytes, const std::string& file) {
   std::vector<std::string_view> block(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(at + rows));
   if (!read_fixed_block(block, at, rows * format.per_line, format.per_line, format.width, file, values, warnings,
                         failure)) {
-    Outcome bad;
-    bad.failed = true;
-    bad.failure = failure;
-    return bad;
+    return failed(failure);
   }
   if (length_line != 0 && static_cast<double>(rows) < declared) {
     return failed(file, static_cast<long>(at + rows),

@@ -121,10 +121,7 @@ Outcome read_esm(std::string_view bytes, const std::string& file) {
   Failure failure;
   std::vector<std::string_view> values(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(last));
   if (!read_free_block(values, at, static_cast<std::size_t>(ndata), file, trace.samples, trace.warnings, failure)) {
-    Outcome bad;
-    bad.failed = true;
-    bad.failure = failure;
-    return bad;
+    return failed(failure);
   }
   Outcome out;
   out.traces.push_back(std::move(trace));

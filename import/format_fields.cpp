@@ -27,6 +27,13 @@ bool closes_block(std::string_view line) {
 
 }  // namespace
 
+Outcome failed(Failure failure) {
+  Outcome out;
+  out.failed = true;
+  out.failure = std::move(failure);
+  return out;
+}
+
 std::size_t find_nocase(std::string_view text, std::string_view word) {
   if (word.size() > text.size()) return std::string_view::npos;
   for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {

@@ -14,6 +14,9 @@
 
 namespace wavproc::import {
 
+// An outcome that failed as failure says.
+Outcome failed(Failure failure);
+
 // The position of word in text, letter case ignored, or npos.
 std::size_t find_nocase(std::string_view text, std::string_view word);
 

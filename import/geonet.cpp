@@ -88,7 +88,10 @@ Outcome read_geonet(std::string_view bytes, const std::string& file) {
       trace.start.known = true;
       trace.start.ns = civil_ns(i(integer[9]), i(integer[10]), i(integer[19]), i(integer[20]), i(integer[39]),
                                 i(ms / 1000), (ms % 1000) * 1'000'000);
-      if (corrected && integer[32] > 0) trace.start.ns -= integer[32] * std::llround(trace.dt * 1e9);
+      // Padding of at most 10^7 samples of at most 100 s each stays within the nanosecond clock.
+      if (corrected && integer[32] > 0 && integer[32] <= 10'000'000 && trace.dt <= 100) {
+        trace.start.ns -= integer[32] * std::llround(trace.dt * 1e9);
+      }
     }
 
     struct Series {
@@ -112,10 +115,7 @@ Outcome read_geonet(std::string_view bytes, const std::string& file) {
       Failure failure;
       if (!read_declared_block(lines, at, static_cast<std::size_t>(series[k].count), kData, file, one.samples,
                                one.warnings, failure, at, !last)) {
-        Outcome bad;
-        bad.failed = true;
-        bad.failure = failure;
-        return bad;
+        return failed(failure);
       }
       out.traces.push_back(std::move(one));
     }

@@ -109,10 +109,7 @@ Outcome read_smc(std::string_view bytes, const std::string& file) {
   std::size_t next = 0;
   if (!read_declared_block(lines, first, static_cast<std::size_t>(count), kData, file, trace.samples, trace.warnings,
                            failure, next)) {
-    Outcome bad;
-    bad.failed = true;
-    bad.failure = failure;
-    return bad;
+    return failed(failure);
   }
   for (std::size_t k = 0; k < trace.samples.size(); ++k) {
     if (std::fabs(trace.samples[k]) >= kUnknownReal) {

@@ -139,10 +139,7 @@ Outcome read_unam(std::string_view bytes, const std::string& file) {
   }
   if (!read_fixed_block(block, at, rows * channels, format.per_line, format.width, file, values, trace.warnings,
                         failure)) {
-    Outcome bad;
-    bad.failed = true;
-    bad.failure = failure;
-    return bad;
+    return failed(failure);
   }
   if (rows > declared) {
     trace.warnings.push_back(file + ": line " + std::to_string(at + declared + 1) + ": " + std::to_string(rows) +

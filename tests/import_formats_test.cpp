@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "import/import.h"
@@ -14,11 +14,10 @@
 namespace wavproc::import {
 namespace {
 
+// The bytes of a file, whole.
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string data(const std::string& name) { return std::string(WAVPROC_SOURCE_DIR) + "/tests/data/import/" + name; }
