@@ -12,5 +12,7 @@ namespace wavproc::import {
 bool is_peer(std::string_view bytes);  Outcome read_peer(std::string_view bytes, const std::string& file);
 bool is_knet(std::string_view bytes);  Outcome read_knet(std::string_view bytes, const std::string& file);
 bool is_columns(std::string_view bytes);  Outcome read_columns(std::string_view bytes, const std::string& file);
+// Plain columns when --dt says that the file has no time column (a header that names one still does).
+Outcome read_columns_untimed(std::string_view bytes, const std::string& file);
 
 }  // namespace wavproc::import
