@@ -141,17 +141,24 @@ bool read_declared_block(const std::vector<std::string_view>& lines, std::size_t
 }
 
 UnitName unit_of_text(std::string_view text) {
-  // Lower case without blanks and carets, "sec" as "s" and "/s/s" as "/s2".
+  // Lower case without blanks and carets, then "sec" as "s" and "/s/s" as "/s2".
   std::string t;
   for (char c : trim(text)) {
-    if (c == ' ' || c == '^') continue;
-    t += lower(c);
-    if (t.ends_with("sec")) t.resize(t.size() - 2);
-    if (t.ends_with("/s/s")) {
-      t.resize(t.size() - 2);
-      t += '2';
-    }
+    if (c != ' ' && c != '^') t += lower(c);
   }
+  auto collapse = [](const std::string& from, std::string_view what, std::string_view by) {
+    std::string to;
+    for (std::size_t i = 0; i < from.size();) {
+      if (from.compare(i, what.size(), what) == 0) {
+        to += by;
+        i += what.size();
+      } else {
+        to += from[i++];
+      }
+    }
+    return to;
+  };
+  t = collapse(collapse(t, "sec", "s"), "/s/s", "/s2");
   while (!t.empty() && (t.back() == '.' || t.back() == ',')) t.pop_back();
   if (t == "gal" || t == "cm/s2") return {"gal", Quantity::acceleration};
   if (t == "mm/s2") return {"mm/s2", Quantity::acceleration};

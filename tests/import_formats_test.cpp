@@ -220,5 +220,60 @@ TEST(ImportFormats, FilmDigitisedPairsAtEvenStepsAreRead) {
   EXPECT_EQ(out.traces[0].samples, (std::vector<double>{0.01, 0.02, -0.03, 0.04}));
 }
 
+TEST(ImportFormats, OlderUpperCaseCsmipVolume2) {
+  // The 1983 dialect: trigger time in local time, a data line without a format (8F10.3), and
+  // values that touch when they fill their width.
+  std::string text = "CORRECTED ACCELEROGRAM\nCOALINGA EARTHQUAKE\nTRIGGER TIME: 05/02/83, 16:42:48.2 PDT\n"
+                     "STATION NO. 46175\nCHAN  1:  90 DEG\n";
+  std::string integers;
+  for (int k = 0; k < 16; ++k) integers += "    0";
+  for (int line = 0; line < 6; ++line) text += integers + "\n";
+  text += "    0    0    0    0\n";
+  for (int line = 0; line < 12; ++line) text += "5.0000000-999.00000      .000      .000      .000      .000      .000      .000\n";
+  text += "      .000      .000      .000      .000\n";
+  text += "    3 POINTS OF ACCEL DATA EQUALLY SPACED AT  .020 SEC.  (UNITS: CM/SEC/SEC)\n";
+  text += "  1234.567-1234.567     0.125\n/&  ----------  END OF DATA FOR CHANNEL  1  ----------\n";
+  Outcome out = import_as("csmip", text, "old");
+  ASSERT_FALSE(out.failed) << out.failure.line << ": " << out.failure.reason;
+  ASSERT_EQ(out.traces.size(), 1u);
+  const Trace& t = out.traces[0];
+  EXPECT_EQ(t.component, "090");
+  EXPECT_EQ(t.station, "46175");
+  EXPECT_EQ(t.unit, "gal");
+  EXPECT_EQ(t.dt, 0.02);
+  EXPECT_EQ(t.samples, (std::vector<double>{1234.567, -1234.567, 0.125}));
+  EXPECT_EQ(t.start.zone, "PDT");
+  EXPECT_EQ(t.start.ns, 420766968200000000);  // 1983-05-02 23:42:48.2 UTC
+}
+
+TEST(ImportFormats, MexicanFileStartingAfterMidnightWithRowsBeyondItsCount) {
+  // As one real file: the quake at 23:58 of one day, the first sample at 00:00:01 of the next,
+  // and the last row repeated past the declared count.
+  auto field = [](std::string label, const std::string& value) {
+    label.resize(39, ' ');
+    return label + ": " + value + "\r\n";
+  };
+  std::string text = "ARCHIVO ESTANDAR DE ACELERACION:\r\n" + field("VERSION DEL FORMATO", "2.0") +
+                     field("CLAVE DE LA ESTACION", "CUP5") + field("ORIENTACION C1-C6 (rumbo;orientacion)", "/N00E/V/N90W") +
+                     field("INTERVALO DE MUESTREO, C1-C6 (s)", "/0.01/0.01/0.01") +
+                     field("FECHA DEL SISMO [GMT]", "2004/01/01") + field("HORA EPICENTRO (GMT)", "23:58:40") +
+                     field("HORA DE LA PRIMERA MUESTRA (GMT)", "00:00:01") +
+                     field("NUM. TOTAL DE MUESTRAS, C1-C6", "/2/2/2") + field("UNIDADES DE LOS DATOS", "Gal (cm/s/s)") +
+                     field("FORMATO DATOS (FORTRAN,10 campos/dato)", "3F10.3") +
+                     "DATOS DE ACELERACION:\r\n---------+---------+\r\n   CANAL-1   CANAL-2   CANAL-3\r\n"
+                     "      N00E         V      N90W\r\n---------+---------+\r\n"
+                     "     1.500    -2.000     0.250\r\n     1.600    -2.100     0.350\r\n     1.600    -2.100     0.350\r\n";
+  Outcome out = import_as("unam", text, "cup5");
+  ASSERT_FALSE(out.failed) << out.failure.line << ": " << out.failure.reason;
+  ASSERT_EQ(out.traces.size(), 3u);
+  EXPECT_EQ(out.traces[2].component, "N90W");
+  EXPECT_EQ(out.traces[2].azimuth, 270);
+  EXPECT_TRUE(out.traces[1].vertical);
+  EXPECT_EQ(out.traces[2].samples, (std::vector<double>{0.25, 0.35}));
+  EXPECT_EQ(out.traces[0].start.ns, 1073001601000000000);  // 2004-01-02 00:00:01 UTC
+  ASSERT_EQ(out.traces[0].warnings.size(), 1u);
+  EXPECT_NE(out.traces[0].warnings[0].find("3 rows for the 2 the header declares"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace wavproc::import
