@@ -211,7 +211,7 @@ Outcome read_cosmos(std::string_view bytes, const std::string& file) {
     std::string_view dt_text = fixed_field(lines, reals.first, reals.format, 61);
     double dt_ms = 0;
     if (!read_decimal(dt_text, dt_ms) || dt_ms == real_marker || !(dt_ms > 0) ||
-        !read_decimal_shifted(dt_text, -3, trace.dt)) {
+        !read_decimal_shifted(dt_text, -3, trace.dt) || !(trace.dt > 0)) {
       return failed(file, static_cast<long>(reals.first + 61 / reals.format.per_line + 1),
                     "real-header word 62 (the sampling interval in ms) is " + quoted(trim(dt_text)) +
                         ", not an interval");
