@@ -454,6 +454,20 @@ void say(const Failure& f) {
   }
 }
 
+// The input file that path names (the same file, by any name), or null: a record never replaces
+// the data it is made from.
+const std::string* input_named(const std::string& path, const std::vector<Input>& inputs) {
+  struct stat target {};
+  if (::stat(path.c_str(), &target) != 0) return nullptr;
+  for (const auto& in : inputs) {
+    struct stat source {};
+    if (::stat(in.path.c_str(), &source) == 0 && source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
+      return &in.path;
+    }
+  }
+  return nullptr;
+}
+
 int run(const Call& call) {
   std::vector<Input> inputs;
   int status = 0;
@@ -509,6 +523,12 @@ int run(const Call& call) {
     Made made = make_record(groups[key], call, paths[key]);
     if (made.failed) {
       say(made.failure);
+      status = 1;
+      continue;
+    }
+    if (const std::string* source = input_named(paths[key], inputs)) {
+      std::fprintf(stderr, "wavproc-import: %s: is the input file %s: not replaced\n", paths[key].c_str(),
+                   source->c_str());
       status = 1;
       continue;
     }
