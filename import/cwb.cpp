@@ -5,8 +5,8 @@
 #include <string>
 
 #include "import/format_fields.h"
+#include "import/readers.h"
 #include "import/text_fields.h"
-#include "import/text_readers.h"
 
 namespace wavproc::import {
 

@@ -4,7 +4,6 @@
 
 #include "import/import.h"
 #include "import/readers.h"
-#include "import/text_readers.h"
 
 namespace wavproc::import {
 
