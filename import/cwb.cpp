@@ -122,7 +122,8 @@ Outcome read_cwb(std::string_view bytes, const std::string& file) {
   std::vector<std::string> warnings;
   Failure failure;
   std::vector<std::string_view> block(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(at + rows));
-  if (!read_fixed_block(block, at, rows * format.per_line, format.per_line, format.width, file, values, warnings,
+  if (!rows_complete(lines, at, at + rows, format, file, failure) ||
+      !read_fixed_block(block, at, rows * format.per_line, format.per_line, format.width, file, values, warnings,
                         failure)) {
     return failed(failure);
   }

@@ -140,6 +140,20 @@ bool read_declared_block(const std::vector<std::string_view>& lines, std::size_t
   return true;
 }
 
+bool rows_complete(const std::vector<std::string_view>& lines, std::size_t first, std::size_t last,
+                   FortranFormat format, const std::string& file, Failure& failure) {
+  const std::size_t last_field = (format.per_line - 1) * format.width;
+  for (std::size_t k = first; k < last; ++k) {
+    std::string_view row = lines[k];
+    while (!row.empty() && (row.back() == ' ' || row.back() == '\t')) row.remove_suffix(1);
+    if (row.size() <= last_field) {
+      failure = {file, static_cast<long>(k + 1), "a row of fewer than " + std::to_string(format.per_line) + " values"};
+      return false;
+    }
+  }
+  return true;
+}
+
 UnitName unit_of_text(std::string_view text) {
   // Lower case without blanks and carets, then "sec" as "s" and "/s/s" as "/s2".
   std::string t;

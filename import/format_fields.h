@@ -53,6 +53,11 @@ bool read_declared_block(const std::vector<std::string_view>& lines, std::size_t
                          std::vector<double>& samples, std::vector<std::string>& warnings,
                          Failure& failure, std::size_t& next, bool followed = false);
 
+// Whether every line of lines[first, last) is a full row of format.per_line fields; false with
+// failure naming the first short row (reading on across lines would shift every later sample).
+bool rows_complete(const std::vector<std::string_view>& lines, std::size_t first, std::size_t last,
+                   FortranFormat format, const std::string& file, Failure& failure);
+
 // The unit a unit text names, as traces carry it ("gal", "g", "mm/s2", "cm/s", "cm", "mm/s",
 // "mm", "counts"), and its quantity; unit empty when the text names none of these.
 struct UnitName {

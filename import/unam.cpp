@@ -137,7 +137,8 @@ Outcome read_unam(std::string_view bytes, const std::string& file) {
                   "the file ends after " + std::to_string(rows) + " of the " + std::to_string(declared) +
                       " rows the header declares");
   }
-  if (!read_fixed_block(block, at, rows * channels, format.per_line, format.width, file, values, trace.warnings,
+  if (!rows_complete(lines, at, last, format, file, failure) ||
+      !read_fixed_block(block, at, rows * channels, format.per_line, format.width, file, values, trace.warnings,
                         failure)) {
     return failed(failure);
   }

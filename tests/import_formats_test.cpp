@@ -181,6 +181,8 @@ TEST(ImportFormats, BadInputsAreRefusedNamingTheLine) {
       {"Taiwan truncated", "cwb", cut_lines(cwb, 1), 6021, "ends after 5999 of the 6000"},
       {"Taiwan row off its time", "cwb", edited(cwb, "     0.040     0.000", "     0.060     0.000"), 25,
        "time 0.06"},
+      {"Taiwan row short of a value", "cwb", edited(cwb, "     0.040     0.000     0.000     0.000", "     0.040     0.000     0.000"),
+       25, "a row of fewer than 4 values"},
       {"film-digitised pairs at uneven steps", "csmip", film_channel("   .000   .100   .005   .200   .010   .300   .016   .400"),
        17, "uneven time steps: from .010 s to .016 s"},
   };
