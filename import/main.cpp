@@ -52,7 +52,7 @@ constexpr const char* kUsage =
     "  --duration SECONDS the record lasts this long\n"
     "  --dt SECONDS       the sampling interval of plain columns without a time column\n"
     "  --check RECORD...  say what wavproc will make of each RECORD, and warn of likely mistakes\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
     "\n"
     "One summary line per record on standard output. Exit status 0 when every record was written,\n"
     "1 when an input was refused (the other records are still written), 2 for a wrong call.\n";
@@ -124,6 +124,8 @@ struct Input {
 Outcome read_input(const std::string& path, const Call& call) {
   std::string bytes, reason;
   if (!read_whole(path, bytes, reason)) return failed(path, 0, "cannot be read: " + reason);
+  // A UTF-8 byte-order mark, as spreadsheets write it, is no part of the first name.
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
   const FormatEntry* entry = nullptr;
   for (const auto& f : formats()) {
     if (call.format.empty() ? f.recognise(bytes) : f.name == call.format) {
@@ -334,7 +336,9 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   Made made;
   std::vector<std::size_t> from(chosen.size(), 0), to(chosen.size());
   for (std::size_t i = 0; i < chosen.size(); ++i) to[i] = chosen[i]->samples.size();
-  bool timed = std::all_of(chosen.begin(), chosen.end(), [](const Trace* t) { return t->start.known; });
+  bool timed = std::all_of(chosen.begin(), chosen.end(), [&](const Trace* t) {
+    return t->start.known && t->start.relative == chosen[0]->start.relative;
+  });
   std::int64_t latest = 0;
   if (timed) {
     for (const Trace* t : chosen) latest = std::max(latest, t->start.ns);
@@ -427,7 +431,10 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   std::string s = record_path + ": " + files + " (" + lead.format + ")";
   if (!lead.station.empty()) s += ", station " + lead.station;
   s += ", components " + names[0] + " " + names[1];
-  if (timed) {
+  if (timed && lead.start.relative) {
+    std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
+    s += ", start at " + shortest(static_cast<double>(first) * 1e-9) + " s of the time column";
+  } else if (timed) {
     std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
     s += ", start " + civil_text(first + std::int64_t{lead.start.zone_minutes} * 60'000'000'000) + " " +
          (lead.start.zone.empty() ? "UTC" : lead.start.zone);
@@ -582,7 +589,7 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string error;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
@@ -648,6 +655,7 @@ int main(int argc, char** argv) {
     return wrong_call("-o takes one or two files; -d FOLDER writes one record per group");
   }
   if (call.selectors.size() > (call.single ? 1u : 2u)) return wrong_call("--components takes two components (one with --single)");
+  while (call.out_dir.size() > 1 && call.out_dir.back() == '/') call.out_dir.pop_back();
   if (!call.out_dir.empty()) {
     struct stat st {};
     if (::stat(call.out_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
