@@ -12,6 +12,13 @@ namespace {
 constexpr std::array kFormats{
     FormatEntry{"peer", is_peer, read_peer},
     FormatEntry{"knet", is_knet, read_knet},
+    FormatEntry{"cosmos", is_cosmos, read_cosmos},
+    FormatEntry{"geonet", is_geonet, read_geonet},
+    FormatEntry{"csmip", is_csmip, read_csmip},
+    FormatEntry{"esm", is_esm, read_esm},
+    FormatEntry{"smc", is_smc, read_smc},
+    FormatEntry{"cwb", is_cwb, read_cwb},
+    FormatEntry{"unam", is_unam, read_unam},
     FormatEntry{"columns", is_columns, read_columns},
 };
 

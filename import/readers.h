@@ -14,5 +14,12 @@ bool is_knet(std::string_view bytes);  Outcome read_knet(std::string_view bytes,
 bool is_columns(std::string_view bytes);  Outcome read_columns(std::string_view bytes, const std::string& file);
 // Plain columns when --dt says that the file has no time column (a header that names one still does).
 Outcome read_columns_untimed(std::string_view bytes, const std::string& file);
+bool is_cosmos(std::string_view bytes);  Outcome read_cosmos(std::string_view bytes, const std::string& file);
+bool is_csmip(std::string_view bytes);  Outcome read_csmip(std::string_view bytes, const std::string& file);
+bool is_geonet(std::string_view bytes);  Outcome read_geonet(std::string_view bytes, const std::string& file);
+bool is_esm(std::string_view bytes);  Outcome read_esm(std::string_view bytes, const std::string& file);
+bool is_smc(std::string_view bytes);  Outcome read_smc(std::string_view bytes, const std::string& file);
+bool is_cwb(std::string_view bytes);  Outcome read_cwb(std::string_view bytes, const std::string& file);
+bool is_unam(std::string_view bytes);  Outcome read_unam(std::string_view bytes, const std::string& file);
 
 }  // namespace wavproc::import
