@@ -16,6 +16,7 @@
 #include <new>
 
 #include "fast_float/fast_float.h"
+#include "textio/decimal.h"
 #include "textio/textio_detail.h"
 
 namespace wavproc::detail {
@@ -446,13 +447,6 @@ Reason store(const Slot& s, const Value& v, const TextValue& text) {
   return Reason::none;
 }
 
-// The powers of ten of a number's places after the point, as integers.
-constexpr std::uint64_t kExactPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// Powers of ten that a double holds exactly.
-constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The nearest double to ±m/10^places, for m <= 2^53 and places <= 22: m and 10^places are exact
 // doubles, and one division rounds their quotient correctly. All-zero digits give +0, whatever
 // the sign.
@@ -532,7 +526,7 @@ const char* scan_short_decimal(const char* p, const char* e, double& x) {
     std::memcpy(&word, q, 8);
     values = digit_values(word, non_digits);
     places = std::countr_zero(non_digits) / 8;
-    if (places > 0) m = m * kExactPow10Int[places] + digits_number(values, places);
+    if (places > 0) m = m * kPow10[places] + digits_number(values, places);
     q += places;
   }
   if (integers + places == 0 || !ends_value(static_cast<unsigned char>(*q)) || m > (std::uint64_t{1} << 53)) {
