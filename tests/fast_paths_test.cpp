@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -258,6 +259,59 @@ TEST_F(UnitFile, RowsAcrossManyBlocks) {
     want += ",\n";
   }
   EXPECT_EQ(text(), want);
+}
+
+// The text of a file written through unit 20 by write(unit).
+template <class Write>
+std::string written_text(const Write& write) {
+  constexpr int kUnit = 20;
+  char pattern[] = "/tmp/wavproc_rows_XXXXXX";
+  const int fd = ::mkstemp(pattern);
+  if (fd < 0) return "mkstemp failed";
+  ::close(fd);
+  open_unit(kUnit, pattern);
+  write(kUnit);
+  close_unit(kUnit);
+  std::ifstream in(pattern, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  ::unlink(pattern);
+  return s.str();
+}
+
+// A run of statements laid down in the block gives the bytes of one write_formatted each, over
+// many blocks: the program's two rows, with values that take the general writers (stars, NaN,
+// three-digit exponents), a format whose fields have no writers of their own, one that is walked
+// op by op, and runs with fewer items than fields.
+TEST(FormattedRows, SameBytesAsOneStatementEach) {
+  const char* const formats[] = {"(F6.3,4(',',F12.4))", "(F8.4,6(',',E12.4))", "(F5.1,2(',',F9.2))",
+                                 "(F8.4,100(',',F12.4))"};
+  constexpr double kSpecials[] = {std::numeric_limits<double>::quiet_NaN(), -1e15, 1e-300, 1e300, -0.0, 99999.99995,
+                                  -4.5e-5};
+  const auto fill = [&](std::int64_t row, double* items) {
+    for (int k = 0; k < 4; ++k) {
+      items[k] = row % 11 == 0 ? kSpecials[(row / 11 + k) % 7] : static_cast<double>(row % 13 - 6) * 12.3456789 * (k + 1);
+    }
+  };
+  constexpr std::int64_t kRows = 3000;
+  for (const char* text : formats) {
+    const Format fmt(text);
+    for (const int n : {4, 3}) {
+      const std::string want = written_text([&](int unit) {
+        double v[4];
+        for (std::int64_t r = 0; r < kRows; ++r) {
+          fill(r, v);
+          if (n == 4) {
+            write_formatted(unit, fmt, {v[0], v[1], v[2], v[3]});
+          } else {
+            write_formatted(unit, fmt, {v[0], v[1], v[2]});
+          }
+        }
+      });
+      const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill); });
+      EXPECT_EQ(got, want) << text << " with " << n << " items";
+    }
+  }
 }
 
 struct ZeroCase {

@@ -151,6 +151,21 @@ void close_unit(int unit);
 void write_list(int unit, std::initializer_list<Item> items);
 // One formatted output statement on unit: the records that fmt gives with these items.
 void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items);
+// Sets items[0..n) to the items of row `row` of a run of formatted statements.
+using RowItems = void (*)(const void* source, std::int64_t row, double* items);
+// count formatted output statements on unit, statement r with the n (at most 8) items that fill
+// gives for row r: the same bytes as count calls of write_formatted, the records laid down
+// straight in the unit's block where the format allows.
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
+                          const void* source);
+// The same with a callable fill(row, items).
+template <class Fill>
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, const Fill& fill) {
+  write_formatted_rows(
+      unit, fmt, count, n,
+      [](const void* source, std::int64_t row, double* items) { (*static_cast<const Fill*>(source))(row, items); },
+      &fill);
+}
 
 // One free-form input statement on unit without an end-of-file branch; every failure is fatal.
 void read_list(int unit, std::initializer_list<Slot> slots);
