@@ -163,6 +163,36 @@ TEST(PlainRows, AcrossBlockEndsOfAFile) {
   }
 }
 
+// Runs of rows taken straight from the block, each remaining row by the full read, as a run of
+// statements reads them: the values and rows of the full read.
+TEST(PlainRows, RunsOfShapedRows) {
+  const std::vector<Row> want = rows(7, 20000);
+  const std::string text = joined(want);
+  InBuffer in;
+  in.attach_text(text);
+  bool at_end = false;
+  std::vector<double> got(3 * want.size() + 3, kUnset);
+  const auto slots_of = [&](std::int64_t row, Slot* slots) {
+    for (int i = 0; i < 3; ++i) slots[i] = Slot::of(got[static_cast<std::size_t>(3 * row + i)]);
+  };
+  const RowSlots fill = [](const void* source, std::int64_t row, Slot* slots) {
+    (*static_cast<decltype(slots_of)*>(source))(row, slots);
+  };
+  std::int64_t row = 0;
+  for (;; ++row) {
+    row += read_shaped_rows(in, at_end, 3, row, fill, &slots_of);
+    Slot slots[3];
+    slots_of(row, slots);
+    if (read_free_form(in, at_end, slots, true).reason != Reason::none) break;
+  }
+  ASSERT_EQ(row, static_cast<std::int64_t>(want.size()));
+  for (std::size_t r = 0; r < want.size(); ++r) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(bits(got[3 * r + i]), bits(want[r].want[i])) << "row " << r << ": «" << want[r].text << "»";
+    }
+  }
+}
+
 // A last row without a line end is left to the full read, which takes it when only blanks follow.
 TEST(PlainRows, LastRowWithoutLineEnd) {
   InBuffer in;

@@ -800,6 +800,29 @@ ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slo
   return end_statement(cur, eof_branch);
 }
 
+std::int64_t read_shaped_rows(InBuffer& in, bool at_end, int n, std::int64_t row, RowSlots slots_of,
+                              const void* source) {
+  if (at_end || n > kMaxRowSlots) return 0;
+  const char* const start = in.data();
+  const char* const e = start + in.available();
+  const char* p = start;
+  Slot slots[kMaxRowSlots];
+  double values[kMaxRowSlots];
+  std::int64_t taken = 0;
+  for (;; ++taken) {
+    slots_of(source, row + taken, slots);
+    for (int i = 0; i < n; ++i) {
+      if (slots[i].kind != Slot::Kind::real) return taken;
+    }
+    const char* stop = read_shaped_row(p, e, n, values);
+    if (stop == nullptr) break;
+    for (int i = 0; i < n; ++i) *static_cast<double*>(slots[i].target) = values[i];
+    p = stop;
+    in.skip(static_cast<std::size_t>(stop - in.data()));
+  }
+  return taken;
+}
+
 ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len) {
   assert(len >= 0);
   if (at_end) return {Reason::start_eof};

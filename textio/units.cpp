@@ -817,6 +817,7 @@ std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* sour
   Slot slots[kMaxRowSlots];
   const std::span<const Slot> row_slots(slots, static_cast<std::size_t>(n));
   for (std::int64_t row = 0;; ++row) {
+    row += detail::read_shaped_rows(u.in, u.at_end, n, row, slots_of, source);
     slots_of(source, row, slots);
     detail::ReadOutcome r = detail::read_free_form(u.in, u.at_end, row_slots, true);
     if (r.reason == Reason::end_branch) return row;
