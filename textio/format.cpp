@@ -389,6 +389,7 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
 void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
                           const void* source) {
   assert(n >= 0 && n <= kMaxRowItems);
+  if (count <= 0) return;  // no statement: the unit is not touched
   detail::begin_statement(false, fmt.text());
   detail::prepare_output(unit);
   detail::Unit& u = detail::units[unit];
