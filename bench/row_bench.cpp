@@ -106,9 +106,13 @@ void BM_WriteWaveformRows(benchmark::State& state) {
   const std::vector<double> x1 = accelerogram(1), x2 = accelerogram(2);
   wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
-    for (std::size_t i = 0; i < kRows; ++i) {
-      wavproc::write_formatted(kUnit, row, {static_cast<double>(i) * 0.01, x1[i], x2[i], 0.0});
-    }
+    wavproc::write_formatted_rows(kUnit, row, kRows, 4, [&](std::int64_t r, double* items) {
+      const auto i = static_cast<std::size_t>(r);
+      items[0] = static_cast<double>(i) * 0.01;
+      items[1] = x1[i];
+      items[2] = x2[i];
+      items[3] = 0.0;
+    });
   }
   wavproc::close_unit(kUnit);
   state.SetItemsProcessed(state.iterations() * kRows);
@@ -130,9 +134,12 @@ void BM_WriteSpectrumRows(benchmark::State& state) {
   const double dom = 6.283185307 / (kRows * 0.01);
   wavproc::open_unit(kUnit, "/dev/null");
   for (auto _ : state) {
-    for (std::size_t i = 0; i < kLines; ++i) {
-      wavproc::write_formatted(kUnit, row, {(static_cast<double>(i + 1) * dom) / 6.283185307, amp1[i], amp2[i]});
-    }
+    wavproc::write_formatted_rows(kUnit, row, kLines, 3, [&](std::int64_t r, double* items) {
+      const auto i = static_cast<std::size_t>(r);
+      items[0] = (static_cast<double>(i + 1) * dom) / 6.283185307;
+      items[1] = amp1[i];
+      items[2] = amp2[i];
+    });
   }
   wavproc::close_unit(kUnit);
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLines));

@@ -43,17 +43,19 @@ void input_stage() {
 
   // Rows past the store are read and counted but not kept: the count is reported, and the
   // transform-length stage then refuses the record as too long.
-  std::int64_t rows = 0;
   double spare_time = 0.0, spare1 = 0.0, spare2 = 0.0;
-  for (;;) {
-    const std::int64_t i = rows + 1;
+  const std::int64_t rows = read_list_rows(kFileUnit, 3, [&](std::int64_t row, Slot* slots) {
+    const std::int64_t i = row + 1;
     if (i <= mom) {
-      if (!read_list_or_end(kFileUnit, {Slot::of(rs.time[i]), Slot::of(rs.xr1[i]), Slot::of(rs.xr2[i])})) break;
+      slots[0] = Slot::of(rs.time[i]);
+      slots[1] = Slot::of(rs.xr1[i]);
+      slots[2] = Slot::of(rs.xr2[i]);
     } else {
-      if (!read_list_or_end(kFileUnit, {Slot::of(spare_time), Slot::of(spare1), Slot::of(spare2)})) break;
+      slots[0] = Slot::of(spare_time);
+      slots[1] = Slot::of(spare1);
+      slots[2] = Slot::of(spare2);
     }
-    ++rows;
-  }
+  });
   close_unit(kFileUnit);
   // Records carry two components; xr3 stays as the store began, all zeros, and is not touched.
   sc.zero3 = true;

@@ -84,10 +84,15 @@ void output_stage() {
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
   open_answered_file(kAskOutput, sc.outfile, choices != nullptr ? choices->output : std::string_view());
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
-  for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
-    write_formatted(kFileUnit, kWaveRow,
-                    {static_cast<double>(i - 1) * sc.dt, rs.x1[i], rs.x2[i], sc.zero3 ? 0.0 : rs.x3[i]});
-  }
+  // Samples 1, 1 + iskip, 1 + 2·iskip, ... up to nt.
+  const std::int64_t rows = sc.nt >= 1 ? (std::int64_t{sc.nt} - 1) / sc.iskip + 1 : 0;
+  write_formatted_rows(kFileUnit, kWaveRow, rows, 4, [](std::int64_t row, double* items) {
+    const std::int64_t i = 1 + row * sc.iskip;
+    items[0] = static_cast<double>(i - 1) * sc.dt;
+    items[1] = rs.x1[i];
+    items[2] = rs.x2[i];
+    items[3] = sc.zero3 ? 0.0 : rs.x3[i];
+  });
   close_unit(kFileUnit);
 }
 

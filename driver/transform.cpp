@@ -1,4 +1,5 @@
 // The transform-length stage, the forward transform and scaling, and the amplitude spectrum file.
+#include <algorithm>
 #include <cmath>
 
 #include "driver/driver.h"
@@ -85,10 +86,14 @@ void spectrum_stage() {
   prompt({"Fourier Spectrum data are stored in \"amp2.csv\""});
   open_unit(kSpectrumUnit, choices != nullptr ? std::string_view(choices->spectrum) : "amp2.csv");
   write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
-  for (std::int32_t i = 2; i <= sc.nom; ++i) {
-    const double f = ((i - 1) * sc.dom) / kTwoPi;
-    write_formatted(kSpectrumUnit, kSpectrumRow, {f, modulus(rs.fx1[i]), modulus(rs.fx2[i])});
-  }
+  // Lines 2 to nom.
+  const std::int64_t rows = std::max(std::int64_t{sc.nom} - 1, std::int64_t{0});
+  write_formatted_rows(kSpectrumUnit, kSpectrumRow, rows, 3, [](std::int64_t row, double* items) {
+    const auto i = static_cast<std::int32_t>(row + 2);
+    items[0] = ((i - 1) * sc.dom) / kTwoPi;
+    items[1] = modulus(rs.fx1[i]);
+    items[2] = modulus(rs.fx2[i]);
+  });
   close_unit(kSpectrumUnit);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -162,6 +163,20 @@ void feed_next_piece() {
   feed.pos += n;
 }
 
+// The one-pass read of a row of the common shape against the value-by-value read: where it takes
+// the row of n values at the start of text, both give the same values to the bit and the same
+// next line. The bytes after the text are blanks (the one-pass read looks 40 bytes ahead).
+void check_shaped_row(std::string_view text, int n) {
+  std::string padded(text);
+  padded.append(48, ' ');
+  const char* const e = padded.data() + padded.size();
+  double got[8], want[8];
+  const char* stop = wavproc::detail::read_shaped_row(padded.data(), e, n, got);
+  if (stop == nullptr) return;
+  check(wavproc::detail::read_plain_values(padded.data(), e, n, want) == stop);
+  check(std::memcmp(got, want, sizeof(double) * static_cast<std::size_t>(n)) == 0);
+}
+
 }  // namespace
 
 // Input: a byte with the statement count (and the piece sizes of the pipe), then per statement a
@@ -190,6 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     program.push_back(std::move(st));
   }
   const std::string_view text(reinterpret_cast<const char*>(data + at), size - at);
+  check_shaped_row(text, static_cast<int>(1 + head / 8 % 8));
 
   static InBuffer whole;
   whole.attach_text(text);

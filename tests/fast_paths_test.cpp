@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -162,6 +163,36 @@ TEST(PlainRows, AcrossBlockEndsOfAFile) {
   }
 }
 
+// Runs of rows taken straight from the block, each remaining row by the full read, as a run of
+// statements reads them: the values and rows of the full read.
+TEST(PlainRows, RunsOfShapedRows) {
+  const std::vector<Row> want = rows(7, 20000);
+  const std::string text = joined(want);
+  InBuffer in;
+  in.attach_text(text);
+  bool at_end = false;
+  std::vector<double> got(3 * want.size() + 3, kUnset);
+  const auto slots_of = [&](std::int64_t row, Slot* slots) {
+    for (int i = 0; i < 3; ++i) slots[i] = Slot::of(got[static_cast<std::size_t>(3 * row + i)]);
+  };
+  const RowSlots fill = [](const void* source, std::int64_t row, Slot* slots) {
+    (*static_cast<decltype(slots_of)*>(source))(row, slots);
+  };
+  std::int64_t row = 0;
+  for (;; ++row) {
+    row += read_shaped_rows(in, at_end, 3, row, fill, &slots_of);
+    Slot slots[3];
+    slots_of(row, slots);
+    if (read_free_form(in, at_end, slots, true).reason != Reason::none) break;
+  }
+  ASSERT_EQ(row, static_cast<std::int64_t>(want.size()));
+  for (std::size_t r = 0; r < want.size(); ++r) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(bits(got[3 * r + i]), bits(want[r].want[i])) << "row " << r << ": «" << want[r].text << "»";
+    }
+  }
+}
+
 // A last row without a line end is left to the full read, which takes it when only blanks follow.
 TEST(PlainRows, LastRowWithoutLineEnd) {
   InBuffer in;
@@ -173,6 +204,38 @@ TEST(PlainRows, LastRowWithoutLineEnd) {
   ASSERT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::none);
   EXPECT_EQ(v[2], 6.5);
   EXPECT_EQ(read_free_form(in, at_end, slots, true).reason, Reason::end_branch);
+}
+
+// A row read in one pass over its bytes gives the values and the next line of the value-by-value
+// read, for the rows of every layout above and for random strings of the bytes rows are made of;
+// rows of the common shape take the one-pass read.
+TEST(ShapedRows, SameValuesAndLineAsThePlainRead) {
+  std::vector<std::string> texts;
+  for (const Row& r : rows(5, 4000)) texts.push_back(r.text);
+  std::mt19937_64 rng(6);
+  static constexpr char kBytes[] = "0123456789012345678901234567890123456789..--  \t\r\n,+e";
+  for (int i = 0; i < 20000; ++i) {
+    std::string t;
+    const auto length = rng() % 40;
+    for (std::size_t k = 0; k < length; ++k) t += kBytes[rng() % (sizeof kBytes - 1)];
+    texts.push_back(t + "\n");
+  }
+  int shaped = 0;
+  for (std::string text : texts) {
+    text.append(48, 'x');  // the bytes after the row that the one-pass read may look at
+    const char* const e = text.data() + text.size();
+    for (const int n : {1, 3}) {
+      double got[3], want[3];
+      const char* stop = read_shaped_row(text.data(), e, n, got);
+      if (stop == nullptr) continue;
+      ++shaped;
+      ASSERT_EQ(read_plain_values(text.data(), e, n, want), stop) << "«" << text << "»";
+      for (int i = 0; i < n; ++i) ASSERT_EQ(bits(got[i]), bits(want[i])) << "«" << text << "» value " << i;
+    }
+  }
+#if defined(__SSE2__)
+  EXPECT_GT(shaped, 3000);
+#endif
 }
 
 // The longest line a statement of each format writes, line end included.
@@ -252,6 +315,78 @@ TEST_F(UnitFile, RowsAcrossManyBlocks) {
     want += ",\n";
   }
   EXPECT_EQ(text(), want);
+}
+
+// The text of a file written through unit 20 by write(unit).
+template <class Write>
+std::string written_text(const Write& write) {
+  constexpr int kUnit = 20;
+  char pattern[] = "/tmp/wavproc_rows_XXXXXX";
+  const int fd = ::mkstemp(pattern);
+  if (fd < 0) return "mkstemp failed";
+  ::close(fd);
+  open_unit(kUnit, pattern);
+  write(kUnit);
+  close_unit(kUnit);
+  std::ifstream in(pattern, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  ::unlink(pattern);
+  return s.str();
+}
+
+// A run of statements laid down in the block gives the bytes of one write_formatted each, over
+// many blocks: the program's two rows, with values that take the general writers (stars, NaN,
+// three-digit exponents), a format whose fields have no writers of their own, one that is walked
+// op by op, and runs with fewer items than fields.
+TEST(FormattedRows, SameBytesAsOneStatementEach) {
+  const char* const formats[] = {"(F6.3,4(',',F12.4))", "(F8.4,6(',',E12.4))", "(F5.1,2(',',F9.2))",
+                                 "(F8.4,100(',',F12.4))"};
+  constexpr double kSpecials[] = {std::numeric_limits<double>::quiet_NaN(), -1e15, 1e-300, 1e300, -0.0, 99999.99995,
+                                  -4.5e-5};
+  const auto fill = [&](std::int64_t row, double* items) {
+    for (int k = 0; k < 4; ++k) {
+      items[k] = row % 11 == 0 ? kSpecials[(row / 11 + k) % 7] : static_cast<double>(row % 13 - 6) * 12.3456789 * (k + 1);
+    }
+  };
+  constexpr std::int64_t kRows = 3000;
+  for (const char* text : formats) {
+    const Format fmt(text);
+    for (const int n : {4, 3}) {
+      const std::string want = written_text([&](int unit) {
+        double v[4];
+        for (std::int64_t r = 0; r < kRows; ++r) {
+          fill(r, v);
+          if (n == 4) {
+            write_formatted(unit, fmt, {v[0], v[1], v[2], v[3]});
+          } else {
+            write_formatted(unit, fmt, {v[0], v[1], v[2]});
+          }
+        }
+      });
+      const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill); });
+      EXPECT_EQ(got, want) << text << " with " << n << " items";
+    }
+  }
+}
+
+struct ZeroCase {
+  double v;
+  int w, d;
+  const char* text;
+};
+
+TEST(FixedField, ZeroOfEitherSign) {
+  const ZeroCase cases[] = {
+      {0.0, 12, 4, "      0.0000"}, {-0.0, 12, 4, "      0.0000"}, {0.0, 6, 3, " 0.000"},
+      {-0.0, 2, 0, "0."},           {0.0, 1, 0, "."},              {-0.0, 5, 4, ".0000"},  // no room for the "0"
+      {-1e-300, 12, 4, "      0.0000"},                                                    // rounds to zero
+  };
+  for (const ZeroCase& c : cases) {
+    char out[48];
+    write_fixed_field(out, c.v, c.w, c.d);
+    EXPECT_EQ(std::string(out, static_cast<std::size_t>(c.w)), c.text) << c.v << " F" << c.w << "." << c.d;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "textio/decimal.h"
 #include "textio/textio_detail.h"
 
 namespace wavproc::detail {
@@ -21,18 +22,7 @@ namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
-constexpr std::uint64_t kPow10[20] = {
-    1ULL,           10ULL,           100ULL,           1000ULL,           10000ULL,
-    100000ULL,      1000000ULL,      10000000ULL,      100000000ULL,      1000000000ULL,
-    10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL, 100000000000000ULL,
-    1000000000000000ULL,    10000000000000000ULL,    100000000000000000ULL,
-    1000000000000000000ULL, 10000000000000000000ULL};
-
 constexpr std::uint64_t kPow5[5] = {1, 5, 25, 125, 625};
-
-// Powers of ten that a double holds exactly.
-constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> t{};
@@ -133,27 +123,13 @@ Binary decompose(double a) {
   return {fraction | (std::uint64_t{1} << 52), biased - 1075};
 }
 
-// A quotient truncated toward zero, and whether rounding half-even takes it one up.
-struct Quotient {
-  Wide floor;
-  bool up;
-};
-
-// num / 2^s for 0 <= s < 128.
-Quotient divide_by_pow2(Wide num, int s) {
-  if (s == 0) return {num, false};
-  const Wide floor = num >> s;
-  const Wide rest = num - (floor << s);
-  const Wide half = Wide{1} << (s - 1);
-  return {floor, rest > half || (rest == half && (floor & 1) != 0)};
-}
+using WideQuotient = Quotient<Wide>;
 
 // num / den for 0 < den < 2^64 and num < 2^64.
-Quotient divide_small(std::uint64_t num, std::uint64_t den) {
+WideQuotient divide_small(std::uint64_t num, std::uint64_t den) {
   const std::uint64_t floor = num / den;
   const std::uint64_t rest = num % den;
-  const std::uint64_t other = den - rest;
-  return {floor, rest > other || (rest == other && (floor & 1) != 0)};
+  return {floor, rounds_up_half_even(floor, rest, den - rest)};
 }
 
 // Sets n to a·10^d rounded half-even, for 0 <= a < 2^53, d <= 19 and a result below 2^64;
@@ -165,10 +141,7 @@ bool round_scaled(double a, int d, std::uint64_t& n) {
   const Wide num = Wide{b.m} * kPow10[d];  // below 2^117
   // From 2^118 on the divisor is more than twice num: the value is below one half and rounds to 0.
   Wide q = 0;
-  if (-b.e < 118) {
-    const Quotient quotient = divide_by_pow2(num, -b.e);
-    q = quotient.floor + (quotient.up ? 1 : 0);
-  }
+  if (-b.e < 118) q = round_by_pow2(num, -b.e);
   if ((q >> 64) != 0) return false;
   n = static_cast<std::uint64_t>(q);
   return true;
@@ -186,11 +159,7 @@ bool round_scaled_short(double a, int d, std::uint64_t& n) {
   }
   const int s = -b.e - d;
   if (s < 1 || s > 63) return false;
-  const std::uint64_t num = b.m * kPow5[d];
-  const std::uint64_t floor = num >> s;
-  const std::uint64_t rest = num & ((std::uint64_t{1} << s) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (s - 1);
-  n = floor + ((rest > half || (rest == half && (floor & 1) != 0)) ? 1 : 0);
+  n = round_by_pow2(b.m * kPow5[d], s);
   return true;
 }
 
@@ -205,7 +174,7 @@ bool round_significant(double a, int d, std::uint64_t& n, int& k) {
   k = ((e2 * 78913) >> 18) + 1;
   for (;;) {
     const int p = d - k;
-    Quotient quotient{};
+    WideQuotient quotient{};
     if (p >= 0) {
       if (p > 19 || -b.e >= 128) return false;
       quotient = divide_by_pow2(Wide{b.m} * kPow10[p], -b.e);
@@ -398,13 +367,7 @@ void write_fixed_shaped(char* out, double v) {
   }
   // |v|·10^d is m·5^d/2^s, and m·5^d < 2^63: from s = 64 on it is below one half.
   std::uint64_t n = 0;
-  if (s < 64) {
-    const std::uint64_t num = b.m * kPow5[d];
-    const std::uint64_t floor = num >> s;
-    const std::uint64_t rest = num & ((std::uint64_t{1} << s) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (s - 1);
-    n = floor + ((rest > half || (rest == half && (floor & 1) != 0)) ? 1 : 0);
-  }
+  if (s < 64) n = round_by_pow2(b.m * kPow5[d], s);
   const bool minus = std::signbit(v) && n != 0;
   if constexpr (std::endian::native != std::endian::little) {
     write_fixed_scaled(out, n, minus, w, d);

@@ -1,5 +1,6 @@
 // Formatted records: parsing the field notation once, and the walk that writes a statement's
 // records or reads its text item.
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -238,10 +239,10 @@ class BlockSink {
 // Walks fmt with items, writing fields and texts through sink, up to the first field that finds no
 // item left: the records of one statement but the line end of the last.
 template <class Sink>
-void write_fields(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+void write_fields(const Format& fmt, std::span<const double> items, Sink& sink) {
   std::size_t pos = 0;  // where the next field goes; a move of nX lies beyond the record's end
-  const double* item = items.begin();
-  const double* const items_end = items.end();
+  const double* item = items.data();
+  const double* const items_end = items.data() + items.size();
   std::span<const FormatOp> ops = fmt.ops();
   int repeats[4];
   int depth = 0;
@@ -291,17 +292,18 @@ void write_fields(const Format& fmt, std::initializer_list<double> items, Sink& 
 
 // The records of one statement through sink: fmt walked with items, and the last line end.
 template <class Sink>
-void write_records(const Format& fmt, std::initializer_list<double> items, Sink& sink) {
+void write_records(const Format& fmt, std::span<const double> items, Sink& sink) {
   write_fields(fmt, items, sink);
   sink.end_record();
 }
 
 // Writes the one record of an unrolled format with items straight after the unit's buffered
 // records (the block has room for it), and counts it as buffered in one store of `used`.
-void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::initializer_list<double> items) {
+void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::span<const double> items) {
   u.last_write = true;
   char* p = u.block + u.used;
-  const double* item = items.begin();
+  const double* item = items.data();
+  const double* const items_end = items.data() + items.size();
   for (const FormatStep& step : steps) {
     if (step.lit.size() == 1) {
       *p++ = step.lit[0];
@@ -310,7 +312,7 @@ void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::initia
       p += step.lit.size();
     }
     if (step.kind == FormatOp::Kind::literal) continue;
-    if (item == items.end()) break;
+    if (item == items_end) break;
     if (step.write != nullptr) {
       step.write(p, *item++);
     } else if (step.kind == FormatOp::Kind::fixed) {
@@ -324,11 +326,8 @@ void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::initia
   u.used = static_cast<std::size_t>(p - u.block);
 }
 
-}  // namespace
-
-void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items) {
-  detail::begin_statement(false, fmt.text());
-  detail::prepare_output(unit);
+// Writes the records of one statement of fmt with items on a unit made ready for output.
+void write_statement(int unit, const Format& fmt, std::span<const double> items) {
   detail::Unit& u = detail::units[unit];
   if (fmt.longest() <= kDirect && !u.failed) {
     if (u.used + fmt.longest() > detail::kOutBlock) {
@@ -343,6 +342,85 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
   } else {
     RecordSink sink(unit);
     write_records(fmt, items, sink);
+  }
+}
+
+constexpr int kMaxRowItems = 8;
+
+// The one record that write_steps writes for n items, laid out once: its texts and line end in
+// place, and where each field goes with the writer of its shape.
+struct RowLayout {
+  char text[kDirect];
+  std::size_t stride = 0;  // the record's length, line end included
+  int fields = 0;
+  std::size_t at[kMaxRowItems] = {};
+  detail::FieldWriter write[kMaxRowItems] = {};
+};
+
+// Lays out the record of steps for n items as write_steps walks them; false when a field it
+// reaches has no writer of its own, or the format has no steps.
+bool lay_out_row(std::span<const FormatStep> steps, int n, RowLayout& row) {
+  if (steps.empty()) return false;
+  std::size_t pos = 0;
+  for (const FormatStep& step : steps) {
+    if (!step.lit.empty()) std::memcpy(row.text + pos, step.lit.data(), step.lit.size());
+    pos += step.lit.size();
+    if (step.kind == FormatOp::Kind::literal) continue;
+    if (row.fields == n) break;
+    if (step.write == nullptr) return false;
+    row.at[row.fields] = pos;
+    row.write[row.fields++] = step.write;
+    pos += static_cast<std::size_t>(step.w);
+  }
+  row.text[pos++] = '\n';
+  row.stride = pos;
+  return true;
+}
+
+}  // namespace
+
+void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items) {
+  detail::begin_statement(false, fmt.text());
+  detail::prepare_output(unit);
+  write_statement(unit, fmt, items);
+  detail::end_formatted();
+}
+
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
+                          const void* source) {
+  assert(n >= 0 && n <= kMaxRowItems);
+  if (count <= 0) return;  // no statement: the unit is not touched
+  detail::begin_statement(false, fmt.text());
+  detail::prepare_output(unit);
+  detail::Unit& u = detail::units[unit];
+  double items[kMaxRowItems] = {};
+  RowLayout row;
+  const bool laid = fmt.longest() <= kDirect && lay_out_row(fmt.steps(), n, row);
+  const std::span<const double> row_items(items, static_cast<std::size_t>(n));
+  for (std::int64_t r = 0; r < count;) {
+    if (!laid || u.failed) {
+      fill(source, r++, items);
+      write_statement(unit, fmt, row_items);
+      continue;
+    }
+    // The block is written out where a statement at a time would write it: whenever the longest
+    // statement no longer fits behind the records buffered.
+    if (u.used + fmt.longest() > detail::kOutBlock) {
+      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+    }
+    const auto fit = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest() - u.used) / row.stride) + 1;
+    const std::int64_t end = std::min(count, r + fit);
+    u.last_write = true;
+    char* p = u.block + u.used;
+    for (; r < end; ++r) {
+      std::memcpy(p, row.text, row.stride);
+      fill(source, r, items);
+      for (int f = 0; f < row.fields; ++f) row.write[f](p + row.at[f], items[f]);
+      p += row.stride;
+      // Each record counts as buffered once it is whole, so a signal handler that writes the
+      // block never sees half a record.
+      u.used = static_cast<std::size_t>(p - u.block);
+    }
   }
   detail::end_formatted();
 }

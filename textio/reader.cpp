@@ -15,7 +15,12 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fast_float/fast_float.h"
+#include "textio/decimal.h"
 #include "textio/textio_detail.h"
 
 namespace wavproc::detail {
@@ -446,13 +451,6 @@ Reason store(const Slot& s, const Value& v, const TextValue& text) {
   return Reason::none;
 }
 
-// The powers of ten of a number's places after the point, as integers.
-constexpr std::uint64_t kExactPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// Powers of ten that a double holds exactly.
-constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The nearest double to ±m/10^places, for m <= 2^53 and places <= 22: m and 10^places are exact
 // doubles, and one division rounds their quotient correctly. All-zero digits give +0, whatever
 // the sign.
@@ -532,7 +530,7 @@ const char* scan_short_decimal(const char* p, const char* e, double& x) {
     std::memcpy(&word, q, 8);
     values = digit_values(word, non_digits);
     places = std::countr_zero(non_digits) / 8;
-    if (places > 0) m = m * kExactPow10Int[places] + digits_number(values, places);
+    if (places > 0) m = m * kPow10[places] + digits_number(values, places);
     q += places;
   }
   if (integers + places == 0 || !ends_value(static_cast<unsigned char>(*q)) || m > (std::uint64_t{1} << 53)) {
@@ -572,38 +570,137 @@ Reason read_numeric(Cursor& cur, bool integer, Value& v) {
   return Reason::none;
 }
 
-// Reads a whole row of real slots from the block at the cursor when it is written the plain way:
-// on one line, each value a plain decimal, separated by blanks or one comma, the line end (after
-// anything past the last value) inside the block. Fills the slots, takes the row with its line
-// end and returns true; otherwise changes nothing and returns false, for the full read to take it.
-bool read_plain_row(Cursor& cur, std::span<const Slot> slots) {
-  constexpr std::size_t kMaxSlots = 8;
-  if (slots.size() > kMaxSlots) return false;
-  double values[kMaxSlots];
-  const char* p = cur.pos();
-  const char* const e = cur.limit();
+}  // namespace
+
+const char* read_plain_values(const char* p, const char* e, int n, double* values) {
   const auto skip_blanks = [&] {
     while (p < e && is_blank(static_cast<unsigned char>(*p))) ++p;
   };
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i].kind != Slot::Kind::real) return false;
+  for (int i = 0; i < n; ++i) {
     skip_blanks();
     if (i > 0 && p < e && *p == ',') {
       ++p;
       skip_blanks();
     }
     // A line end, a null value, a slash or the block's end before a value: the full read.
-    if (p == e || *p == '\n' || *p == ',' || *p == '/') return false;
+    if (p == e || *p == '\n' || *p == ',' || *p == '/') return nullptr;
     p = scan_short_decimal(p, e, values[i]);
-    if (p == nullptr) return false;
+    if (p == nullptr) return nullptr;
   }
   skip_blanks();
-  if (p == e) return false;
+  if (p == e) return nullptr;
   if (*p != '\n') {
     p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
-    if (p == nullptr) return false;
+    if (p == nullptr) return nullptr;
   }
-  cur.jump(p + 1);
+  return p + 1;
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// One bit per byte of the 16 bytes of v, set where the byte of v is all ones.
+std::uint32_t byte_bits(__m128i v) { return static_cast<std::uint32_t>(_mm_movemask_epi8(v)); }
+
+// The number that the count (0 to 8) digits at p spell.
+std::uint64_t digits_at(const char* p, int count) {
+  if (count == 0) return 0;
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, 8);
+  std::uint64_t non_digits = 0;
+  return digits_number(digit_values(word, non_digits), count);
+}
+
+}  // namespace
+
+const char* read_shaped_row(const char* p, const char* e, int n, double* values) {
+  if (e - p < 40 || n < 1) return nullptr;
+  // One bit per byte of the first 32 bytes for each kind of byte the shape allows.
+  std::uint32_t line_end = 0, number = 0, point = 0, minus = 0, blank = 0;
+  for (int half = 0; half < 2; ++half) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * half));
+    const __m128i is_point = _mm_cmpeq_epi8(v, _mm_set1_epi8('.'));
+    const __m128i is_minus = _mm_cmpeq_epi8(v, _mm_set1_epi8('-'));
+    const __m128i is_digit =
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+    const int at = 16 * half;
+    line_end |= byte_bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))) << at;
+    blank |= byte_bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) << at;
+    point |= byte_bits(is_point) << at;
+    minus |= byte_bits(is_minus) << at;
+    number |= byte_bits(_mm_or_si128(is_digit, _mm_or_si128(is_point, is_minus))) << at;
+  }
+  // The line end within the first 32 bytes (every word read below then lies inside the first 40),
+  // a CR before it taken as a blank.
+  if (line_end == 0) return nullptr;
+  const int length = std::countr_zero(line_end);
+  const std::uint32_t row = (std::uint32_t{1} << length) - 1;
+  if (length > 0 && p[length - 1] == '\r') blank |= std::uint32_t{1} << (length - 1);
+  // The shape, checked once for the row: numbers made of digits, points and minus signs only,
+  // separated by blanks, each minus sign first in its number.
+  number &= row;
+  if ((number | (blank & row)) != row) return nullptr;
+  std::uint32_t starts = number & ~(number << 1);
+  std::uint32_t ends = number & ~(number >> 1);
+  if (((minus & row) & ~starts) != 0) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    if (starts == 0) return nullptr;  // fewer than n numbers
+    int first = std::countr_zero(starts);
+    const int stop = std::countr_zero(ends) + 1;
+    starts &= starts - 1;
+    ends &= ends - 1;
+    const bool negative = ((minus >> first) & 1) != 0;
+    first += negative ? 1 : 0;
+    const std::uint32_t own_point = point & (static_cast<std::uint32_t>((std::uint64_t{1} << stop) - 1) >> first << first);
+    if ((own_point & (own_point - 1)) != 0) return nullptr;  // two points
+    const int at = own_point != 0 ? std::countr_zero(own_point) : stop;
+    const int integers = at - first;
+    const int places = own_point != 0 ? stop - at - 1 : 0;
+    if (integers > 8 || places > 8 || integers + places == 0) return nullptr;
+    std::uint64_t m = 0;
+    if (integers + places <= 7) {
+      // All digits lie in the word at the number's first digit: the point is taken out of it and
+      // the digits are added up at once.
+      std::uint64_t word = 0;
+      std::memcpy(&word, p + first, 8);
+      const int whole_bits = 8 * integers;
+      std::uint64_t joined = word & ((std::uint64_t{1} << whole_bits) - 1);
+      if (places > 0) joined |= (word >> (whole_bits + 8)) << whole_bits;
+      std::uint64_t non_digits = 0;
+      m = digits_number(digit_values(joined, non_digits), integers + places);
+    } else {
+      m = digits_at(p + first, integers);
+      if (places > 0) m = m * kPow10[places] + digits_at(p + at + 1, places);
+      if (m > (std::uint64_t{1} << 53)) return nullptr;
+    }
+    values[i] = decimal_value(m, places, negative);
+  }
+  if (starts != 0) return nullptr;  // more than n numbers
+  return p + length + 1;
+}
+#else
+const char* read_shaped_row(const char*, const char*, int, double*) { return nullptr; }
+#endif
+
+namespace {
+
+// Reads a whole row of real slots from the block at the cursor when it is written the plain way:
+// on one line, each value a plain decimal, separated by blanks or one comma, the line end (after
+// anything past the last value) inside the block. A row of the common shape is read in one pass
+// over its bytes, any other by the value-by-value scan. Fills the slots, takes the row with its
+// line end and returns true; otherwise changes nothing and returns false, for the full read.
+bool read_plain_row(Cursor& cur, std::span<const Slot> slots) {
+  constexpr std::size_t kMaxSlots = 8;
+  if (slots.size() > kMaxSlots) return false;
+  for (const Slot& s : slots) {
+    if (s.kind != Slot::Kind::real) return false;
+  }
+  double values[kMaxSlots];
+  const int n = static_cast<int>(slots.size());
+  const char* stop = read_shaped_row(cur.pos(), cur.limit(), n, values);
+  if (stop == nullptr) stop = read_plain_values(cur.pos(), cur.limit(), n, values);
+  if (stop == nullptr) return false;
+  cur.jump(stop);
   for (std::size_t i = 0; i < slots.size(); ++i) *static_cast<double*>(slots[i].target) = values[i];
   return true;
 }
@@ -701,6 +798,29 @@ ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slo
     if (Reason r = store(s, v, text); r != Reason::none) return {r};
   }
   return end_statement(cur, eof_branch);
+}
+
+std::int64_t read_shaped_rows(InBuffer& in, bool at_end, int n, std::int64_t row, RowSlots slots_of,
+                              const void* source) {
+  if (at_end || n > kMaxRowSlots) return 0;
+  const char* const start = in.data();
+  const char* const e = start + in.available();
+  const char* p = start;
+  Slot slots[kMaxRowSlots];
+  double values[kMaxRowSlots];
+  std::int64_t taken = 0;
+  for (;; ++taken) {
+    slots_of(source, row + taken, slots);
+    for (int i = 0; i < n; ++i) {
+      if (slots[i].kind != Slot::Kind::real) return taken;
+    }
+    const char* stop = read_shaped_row(p, e, n, values);
+    if (stop == nullptr) break;
+    for (int i = 0; i < n; ++i) *static_cast<double*>(slots[i].target) = values[i];
+    p = stop;
+    in.skip(static_cast<std::size_t>(stop - in.data()));
+  }
+  return taken;
 }
 
 ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len) {

@@ -151,11 +151,40 @@ void close_unit(int unit);
 void write_list(int unit, std::initializer_list<Item> items);
 // One formatted output statement on unit: the records that fmt gives with these items.
 void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items);
+// Sets items[0..n) to the items of row `row` of a run of formatted statements.
+using RowItems = void (*)(const void* source, std::int64_t row, double* items);
+// count formatted output statements on unit, statement r with the n (at most 8) items that fill
+// gives for row r: the same bytes as count calls of write_formatted, the records laid down
+// straight in the unit's block where the format allows.
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
+                          const void* source);
+// The same with a callable fill(row, items).
+template <class Fill>
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, const Fill& fill) {
+  write_formatted_rows(
+      unit, fmt, count, n,
+      [](const void* source, std::int64_t row, double* items) { (*static_cast<const Fill*>(source))(row, items); },
+      &fill);
+}
 
 // One free-form input statement on unit without an end-of-file branch; every failure is fatal.
 void read_list(int unit, std::initializer_list<Slot> slots);
 // The same with an end-of-file branch: false when the end of input was met (the caller's branch).
 bool read_list_or_end(int unit, std::initializer_list<Slot> slots);
+// Sets slots[0..n) to the slots of row `row` of a run of free-form input statements.
+using RowSlots = void (*)(const void* source, std::int64_t row, Slot* slots);
+inline constexpr int kMaxRowSlots = 8;
+// Free-form input statements on unit with an end-of-file branch, statement r filling the n (at
+// most kMaxRowSlots) slots that slots_of gives for row r, until the end of input; returns the
+// statements read before it. The same as read_list_or_end called until it returns false.
+std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* source);
+// The same with a callable slots_of(row, slots).
+template <class SlotsOf>
+std::int64_t read_list_rows(int unit, int n, const SlotsOf& slots_of) {
+  return read_list_rows(
+      unit, n, [](const void* source, std::int64_t row, Slot* slots) { (*static_cast<const SlotsOf*>(source))(row, slots); },
+      &slots_of);
+}
 // The free-form read without items at the end of the run: waits for one line; the end of input ends
 // the wait too.
 void read_line_end(int unit);

@@ -72,6 +72,22 @@ struct ReadOutcome {
 // end of input gives Reason::end_branch instead of a failure. Slots not reached keep their values.
 ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slots, bool eof_branch);
 
+// The plain row that read_free_form takes straight from the block, n values of real slots: a
+// plain decimal each, separated by blanks or one comma, the rest of the line discarded. Reads the
+// values from [p, e) and returns where the next line starts; null for any other text, and where
+// the line end is not inside [p, e). The value-by-value reference.
+const char* read_plain_values(const char* p, const char* e, int n, double* values);
+// The same for the common shape, read in one pass over the row's bytes: n numbers of a minus sign,
+// up to 8 digits, a point and up to 8 digits, separated by blanks, the line end within 32 bytes
+// and 40 bytes readable from p. Gives the values and line of read_plain_values, or null.
+const char* read_shaped_row(const char* p, const char* e, int n, double* values);
+
+// The free-form reads of a run of rows (row, row + 1, ...) of n real slots, the slots of each
+// given by slots_of, for as long as the rows in the block have the common shape: each row taken
+// as read_free_form takes it. Returns the rows taken; the next is left for read_free_form.
+std::int64_t read_shaped_rows(InBuffer& in, bool at_end, int n, std::int64_t row, RowSlots slots_of,
+                              const void* source);
+
 // The "(Aw)" read with w equal to len: the next len characters of the line into item (blank-padded
 // where the line is shorter), then the rest of the line and its line end are skipped.
 ReadOutcome read_text_line(InBuffer& in, bool& at_end, char* item, int len);

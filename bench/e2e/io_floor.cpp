@@ -1,8 +1,9 @@
 // The input/output floor of one run: reads a record file whole and writes two files of given sizes,
 // in the same 64 KiB blocks and with the same whole-file replacement as wavproc's files (the new
 // text goes into a temporary file in the file's folder, is put on the disk and renamed over the
-// file), but without parsing, transforming or formatting anything.
-// Usage: io_floor INPUT OUT1 SIZE1 OUT2 SIZE2
+// file), but without parsing, transforming or formatting anything. With --no-sync the temporary
+// files are renamed without being put on the disk first, as `wavproc --no-sync` does.
+// Usage: io_floor [--no-sync] INPUT OUT1 SIZE1 OUT2 SIZE2
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::size_t kBlock = 1 << 16;
 char block[kBlock];
+bool sync_before_rename = true;
 
 // Reports what failed on which file and ends with status 2.
 [[noreturn]] void fail(const char* what, const char* path) {
@@ -44,7 +46,7 @@ std::size_t read_whole(const char* path) {
 
 // Replaces the file at path by one of size bytes, the block's content over and over: opened as
 // wavproc opens a file, the bytes written to a temporary file with the file's permission bits,
-// which is put on the disk and renamed over the file.
+// which is put on the disk (unless --no-sync) and renamed over the file.
 void write_sized(const char* path, std::size_t size) {
   const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   struct stat st = {};
@@ -61,7 +63,7 @@ void write_sized(const char* path, std::size_t size) {
     if (n <= 0) fail("write", temp);
     left -= static_cast<std::size_t>(n);
   }
-  if (::fdatasync(out) != 0) fail("fdatasync", temp);
+  if (sync_before_rename && ::fdatasync(out) != 0) fail("fdatasync", temp);
   if (::close(out) != 0) fail("close", temp);
   if (::rename(temp, path) != 0) fail("rename", temp);
 }
@@ -75,9 +77,14 @@ bool parse_size(std::string_view text, std::size_t& size) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "--no-sync") {
+    sync_before_rename = false;
+    --argc;
+    ++argv;
+  }
   std::size_t size1 = 0, size2 = 0;
   if (argc != 6 || !parse_size(argv[3], size1) || !parse_size(argv[5], size2)) {
-    std::fputs("usage: io_floor INPUT OUT1 SIZE1 OUT2 SIZE2\n", stderr);
+    std::fputs("usage: io_floor [--no-sync] INPUT OUT1 SIZE1 OUT2 SIZE2\n", stderr);
     return 2;
   }
   // The block still holds the input's last bytes: any content will do, only the sizes matter.
