@@ -18,6 +18,7 @@ inline constexpr int kSpectrumUnit = 10;
 inline constexpr int kFileUnit = 11;
 
 class Format;
+enum class Access;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 
@@ -56,8 +57,9 @@ extern RecordStore rs;
 extern Scalars sc;
 
 // Writes the question ask, reads the answer's first 30 characters into infile as a file name and
-// connects kFileUnit to that file: the input file of stage 1, the output file of stage 10.
-void open_answered_file(const Format& ask);
+// connects kFileUnit to that file for access: the input file of stage 1 (read only), the output
+// file of stage 10.
+void open_answered_file(const Format& ask, Access access);
 
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();

@@ -21,14 +21,14 @@ void reverse(double* x, std::int32_t nt) {
 
 }  // namespace
 
-void open_answered_file(const Format& ask) {
+void open_answered_file(const Format& ask, Access access) {
   write_formatted(kConsoleOut, ask, {});
   read_formatted_text(kConsoleIn, kName, sc.infile, 30);
-  open_unit(kFileUnit, {sc.infile, 30});
+  open_unit(kFileUnit, {sc.infile, 30}, access);
 }
 
 void input_stage() {
-  open_answered_file(kAskInput);
+  open_answered_file(kAskInput, Access::read);
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.

@@ -82,7 +82,7 @@ void output_stage() {
   // A negative answer writes every sample: the step is never zero or negative.
   sc.iskip = std::max(sc.iskip, 0);
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
-  open_answered_file(kAskOutput);
+  open_answered_file(kAskOutput, Access::write);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   for (std::int64_t i = 1; i <= sc.nt; i += sc.iskip) {
     write_formatted(kFileUnit, kWaveRow,

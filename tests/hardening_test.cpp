@@ -1,5 +1,6 @@
 // Bad input and faults end to end: what the user sees, how the run ends and which files are left,
 // one group per row of the README's table "Bad input and faults".
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -316,6 +318,19 @@ TEST(ClosedStream, NeverTakesAFileInItsPlace) {
                no_stdin);
 }
 
+// The size of the temporary file in folder whose name begins with prefix, or 0 when there is none.
+off_t temp_file_size(const std::string& folder, const std::string& prefix) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return 0;
+  off_t size = 0;
+  while (const dirent* e = ::readdir(d)) {
+    struct stat st = {};
+    if (std::string_view(e->d_name).starts_with(prefix) && ::fstatat(::dirfd(d), e->d_name, &st, 0) == 0) size = st.st_size;
+  }
+  ::closedir(d);
+  return size;
+}
+
 // Gives the answers up to the output file name, waits until the output file has its first block,
 // stops the program, sends sig and lets it go on; the final line is never given.
 harness::Options signal_while_writing(int sig) {
@@ -324,10 +339,10 @@ harness::Options signal_while_writing(int sig) {
     const std::string answers = "in.txt\n0\n0\n0\n0\n0\nout.csv\n";
     (void)!::write(fd, answers.data(), answers.size());
     // The new text goes to a temporary file first, put in place at the close.
-    const std::string file = harness::work_folder(stdout_path) + "/out.csv.wavproc-" + std::to_string(pid) + ".tmp";
+    const std::string folder = harness::work_folder(stdout_path);
+    const std::string prefix = "out.csv.wavproc-" + std::to_string(pid) + "-";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    struct stat st = {};
-    while ((::stat(file.c_str(), &st) != 0 || st.st_size == 0) && std::chrono::steady_clock::now() < deadline) {
+    while (temp_file_size(folder, prefix) == 0 && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ::kill(pid, SIGSTOP);

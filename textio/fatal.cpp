@@ -55,6 +55,8 @@ std::size_t reason_text(char* out, Reason reason, int sys_errno) {
     case Reason::open_failed: system_prefix = "open: "; break;
     case Reason::read_failed: system_prefix = "list in: "; break;
     case Reason::write_failed: system_prefix = "write: "; break;
+    case Reason::sync_failed: system_prefix = "sync: "; break;
+    case Reason::close_failed: system_prefix = "close: "; break;
   }
   if (!fixed.empty()) {
     put(out, len, cap, fixed);

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -188,56 +192,63 @@ std::string& record() {
 
 namespace {
 
-// Creates the unit's temporary file in its folder, named after the file so that one left by a
-// killed run shows what it is; returns its descriptor, or -1 with errno set.
+// Writes the random part of a temporary file's name (12 lowercase hexadecimal digits) to out:
+// from the system's random source, so that nobody can plant the name beforehand.
+void write_random_part(char* out) {
+  unsigned char bytes[6] = {};
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < sizeof bytes) {
+    // Without getrandom (an old kernel): the clock's nanoseconds, still unknown beforehand.
+    timespec ts = {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    std::uint64_t x = static_cast<std::uint64_t>(ts.tv_nsec) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint64_t>(ts.tv_sec);
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(x >> 56);
+      x = x * 6364136223846793005u + 1442695040888963407u;
+    }
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < sizeof bytes; ++i) {
+    out[2 * i] = kHex[bytes[i] >> 4];
+    out[2 * i + 1] = kHex[bytes[i] & 15];
+  }
+}
+
+// Creates the unit's temporary file in its folder, named after the file, the process number and
+// a random part (out.csv.wavproc-4711-3f9c0a12b7e4.tmp), so that one left by a killed run shows
+// what it is and none can be planted; returns its descriptor, or -1 with errno set.
 int create_temp(Unit& u, mode_t mode) {
   constexpr std::size_t kKept = 200;  // of the file's name, so that the temporary name stays short
+  constexpr int kTries = 8;           // a name taken again and again is someone's doing
   const std::size_t base_len = std::min(std::strlen(u.base), kKept);
   const long pid = static_cast<long>(::getpid());
-  for (int attempt = 0;; ++attempt) {
+  for (int attempt = 1;; ++attempt) {
     char* p = u.temp;
     std::memcpy(p, u.base, base_len);
     p += base_len;
     std::memcpy(p, ".wavproc-", 9);
     p += 9;
     p = std::to_chars(p, p + 20, pid).ptr;
-    if (attempt > 0) {
-      *p++ = '-';
-      p = std::to_chars(p, p + 4, attempt).ptr;
-    }
+    *p++ = '-';
+    write_random_part(p);
+    p += 12;
     std::memcpy(p, ".tmp", 5);
-    const int fd = ::openat(u.dir_fd, u.temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    // A name taken by a killed run of the same process number is passed by.
-    if (fd >= 0 || errno != EEXIST || attempt == 99) return fd;
+    const int fd = ::openat(u.dir_fd, u.temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST || attempt == kTries) return fd;
   }
 }
 
-// Starts the new content of a regular file at its first write: into a temporary file that takes
-// the file's owner group and permission bits, or, where a rename cannot put it in place (the
-// folder is not writable, the file has other links or another owner), into the file itself,
-// emptied first so that no older tail can remain behind the new text.
+// Starts the new content of a file at its first write. A temporary file is new and empty; a file
+// rewritten in place is emptied first, so that no older tail can remain behind the new text.
 void begin_rewrite(int unit) {
   Unit& u = units[unit];
   SignalGuard guard;
-  if (!u.in_temp && u.dir_fd >= 0) {
-    struct stat st = {};
-    // No link left means another run has put its file in place meanwhile: this run's rename
-    // then replaces that one whole, as it would have replaced the older file.
-    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink <= 1 && st.st_uid == ::geteuid()) {
-      const int fd = create_temp(u, 0600);
-      if (fd >= 0) {
-        if ((st.st_gid == ::getegid() || ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0) &&
-            ::fchmod(fd, st.st_mode & 07777) == 0) {
-          ::close(u.fd);
-          u.fd = fd;
-          u.in_temp = true;
-        } else {
-          ::close(fd);
-          ::unlinkat(u.dir_fd, u.temp, 0);
-        }
-      }
-    }
-  }
   if (!u.in_temp && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
     fatal(unit, Reason::truncation, errno);
   }
@@ -378,29 +389,43 @@ void disconnect(Unit& u) {
   u.special = false;
   u.started = false;
   u.in_temp = false;
+  u.in_place = false;
   u.twin = -1;
   u.used = 0;
   u.sent = 0;
 }
 
-// Puts a rewritten file's temporary file in place of the file, or removes it when nothing was
-// written, and closes the stream; returns 0 or the errno of the first failure. Unless the caller
-// gave up the wait, the content is on the disk before the rename, so that after a power loss the
-// name holds the older file or the new one. Safe inside a signal handler.
-int put_in_place(Unit& u) {
-  int err = 0;
+// Puts a replaced file's temporary file in place of the file, or removes it when nothing was
+// written, and closes the stream; returns Reason::none, or the reason with *sys_errno set. Unless
+// the caller gave up the wait, the content is on the disk before the rename, so that after a power
+// loss the name holds the older file or the new one. A temporary file whose sync or close failed
+// holds text the system may not keep: it is removed, and the older file stays. Safe inside a
+// signal handler.
+Reason put_in_place(Unit& u, int* sys_errno) {
+  Reason reason = Reason::none;
   if (!u.started) {
     ::close(u.fd);
     ::unlinkat(u.dir_fd, u.temp, 0);
   } else {
-    if (sync_before_rename && ::fdatasync(u.fd) != 0) err = errno;
-    if (::close(u.fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (sync_before_rename && ::fdatasync(u.fd) != 0) {
+      reason = Reason::sync_failed;
+      *sys_errno = errno;
+    }
+    if (::close(u.fd) != 0 && errno != EINTR && reason == Reason::none) {
+      reason = Reason::close_failed;
+      *sys_errno = errno;
+    }
     if (file_step != nullptr) file_step();
-    if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0 && err == 0) err = errno;
+    if (reason != Reason::none) {
+      ::unlinkat(u.dir_fd, u.temp, 0);
+    } else if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0) {
+      reason = Reason::write_failed;
+      *sys_errno = errno;
+    }
   }
   u.fd = -1;
   u.in_temp = false;
-  return err;
+  return reason;
 }
 
 // Cuts a file rewritten in place at what this connection wrote (nothing else may follow the new
@@ -457,10 +482,11 @@ Reason close_quietly(Unit& u, int* sys_errno) {
   if (u.in_temp) {
     // A file whose write failed is put in place too, holding what the stream took; its failure
     // is being reported already.
-    const int err = put_in_place(u);
-    if (err != 0 && !u.failed) {
+    int err = 0;
+    const Reason placed = put_in_place(u, &err);
+    if (placed != Reason::none && !u.failed) {
       *sys_errno = err;
-      reason = Reason::write_failed;
+      reason = placed;
     }
     if (reason == Reason::none) disconnect(u);
     return reason;
@@ -511,7 +537,8 @@ void close_all_from_signal() {
     u.sent = 0;
     if (u.console) continue;
     if (u.in_temp) {
-      (void)put_in_place(u);
+      int err = 0;
+      (void)put_in_place(u, &err);
     } else {
       if (u.last_write && !u.special) (void)cut_at_written(u);
       ::close(u.fd);
@@ -604,9 +631,20 @@ const char* split_folder(const char* path, char* folder) {
   return slash + 1;
 }
 
+// True when owner is neither this user nor the owner of the folder dir, and that folder is sticky
+// and writable by everyone (as /tmp): there the system can protect a user from following such a
+// one's symbolic links and from writing into such a one's files, and wavproc holds to that rule
+// itself, whatever the system is set to.
+bool planted_by_another(uid_t owner, int dir) {
+  struct stat folder = {};
+  if (::fstat(dir, &folder) != 0) return false;
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  return shared && owner != ::geteuid() && owner != folder.st_uid;
+}
+
 // Opens the folder of the file that path finally names, following symbolic links (at most 40, as
 // the system does), and writes that file's name in the folder into base (kNameMax bytes); returns
-// the folder's descriptor, or -1 with errno set.
+// the folder's descriptor, or -1 with errno set (EACCES for a link planted by another user).
 int open_final_folder(const char* path, char* base) {
 #ifdef O_PATH
   constexpr int kFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -622,6 +660,12 @@ int open_final_folder(const char* path, char* base) {
   for (int links = 0; links < 40; ++links) {
     const ssize_t n = ::readlinkat(dir, base, target, sizeof target - 1);
     if (n < 0) break;
+    struct stat link = {};
+    if (::fstatat(dir, base, &link, AT_SYMLINK_NOFOLLOW) == 0 && planted_by_another(link.st_uid, dir)) {
+      ::close(dir);
+      errno = EACCES;
+      return -1;
+    }
     target[n] = '\0';
     name = split_folder(target, folder);
     const int next = ::openat(dir, folder, kFolder);
@@ -647,9 +691,83 @@ int console_twin(const struct stat& st) {
   return -1;
 }
 
+// Connects a record that is only read: opened for reading, and nothing is created for it, not even
+// for a moment. A missing record reads as empty; one that can only be written is connected without
+// a stream, and its first read reports why it cannot be read. Returns 0 or the errno of the open.
+int open_to_read(Unit& u, int at, const char* file, bool exists) {
+  u.readable = true;
+  u.writable = false;
+  if (!exists) {
+    u.in.attach_text({});
+    return 0;
+  }
+  const int fd = ::openat(at, file, O_RDONLY | O_CLOEXEC | (at == AT_FDCWD ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    const int err = errno;
+    if (err == EACCES && ::faccessat(at, file, W_OK, AT_EACCESS) == 0) {
+      u.readable = false;
+      return 0;
+    }
+    return err;
+  }
+  u.fd = fd;
+  return 0;
+}
+
+// Connects a file that the run writes. A missing file is its temporary file until the close. An
+// existing file of this user with no other link gets a temporary file with the file's group and
+// permission bits, renamed over it at the close; where a rename cannot put it in place (the folder
+// cannot be written, the file has other links, another owner, or a group this user cannot give) the
+// file is rewritten in place. A file that cannot be written is connected for reading, and its
+// first write is refused. Returns 0 or the errno of the failure: the file is then as it was.
+int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
+  u.readable = u.writable = true;
+  if (st == nullptr) {
+    const int fd = detail::create_temp(u, 0666);
+    if (fd < 0) return errno;
+    u.fd = fd;
+    u.in_temp = true;
+    return 0;
+  }
+  const bool regular = S_ISREG(st->st_mode) && at != AT_FDCWD;
+  if (regular && planted_by_another(st->st_uid, at)) return EACCES;
+  if (!regular || ::faccessat(at, file, W_OK, AT_EACCESS) != 0) {
+    // A folder, or a file this user may not write: only its first write tells.
+    u.writable = false;
+    const int fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    u.fd = fd;
+    return 0;
+  }
+  if (st->st_nlink <= 1 && st->st_uid == ::geteuid()) {
+    const int fd = detail::create_temp(u, 0600);
+    if (fd >= 0) {
+      if (::fchown(fd, static_cast<uid_t>(-1), st->st_gid) == 0 && ::fchmod(fd, st->st_mode & 07777) == 0) {
+        u.fd = fd;
+        u.in_temp = true;
+        return 0;
+      }
+      ::close(fd);
+      ::unlinkat(u.dir_fd, u.temp, 0);
+    } else if (errno != EACCES && errno != EPERM && errno != EROFS) {
+      // No inode or descriptor left, or names taken: no reason to give up the whole-file promise.
+      return errno;
+    }
+  }
+  int fd = ::openat(at, file, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    u.readable = false;
+    fd = ::openat(at, file, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd < 0) return errno;
+  u.fd = fd;
+  u.in_place = true;
+  return 0;
+}
+
 }  // namespace
 
-void open_unit(int unit, std::string_view name) {
+void open_unit(int unit, std::string_view name, Access access) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
   // Only the open that takes the name from the read's own item refuses it.
   const bool cut = name.data() == detail::name_cut;
@@ -665,82 +783,77 @@ void open_unit(int unit, std::string_view name) {
   Unit& u = units[unit];
   if (u.connected) close_unit(unit);
 
-  detail::SignalGuard guard;
-  char path[detail::kNameMax];
-  std::memcpy(path, name.data(), name.size());
-  path[name.size()] = '\0';
-  std::memcpy(u.name, name.data(), name.size());
-  u.name_len = name.size();
-  u.console = false;
-  u.last_write = false;
-  u.at_end = false;
-  u.failed = false;
-  u.used = 0;
-  u.sent = 0;
-  u.written = 0;
-  u.started = false;
-  u.in_temp = false;
-  u.twin = -1;
-  u.dir_fd = -1;
-  u.fd = -1;
+  {
+    detail::SignalGuard guard;
+    char path[detail::kNameMax];
+    std::memcpy(path, name.data(), name.size());
+    path[name.size()] = '\0';
+    std::memcpy(u.name, name.data(), name.size());
+    u.name_len = name.size();
+    u.console = false;
+    u.last_write = false;
+    u.at_end = false;
+    u.failed = false;
+    u.used = 0;
+    u.sent = 0;
+    u.written = 0;
+    u.started = false;
+    u.in_temp = false;
+    u.in_place = false;
+    u.twin = -1;
+    u.fd = -1;
 
-  struct stat st = {};
-  const bool exists = ::stat(path, &st) == 0;
-  if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
-  if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
-    // A FIFO, a device or the console's own file: opened by its first statement, for its direction.
-    u.readable = ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
-    u.writable = ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-    if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, name);
-    u.special = true;
-    u.may_block = true;
-  } else {
-    u.special = false;
-    u.may_block = false;
+    // Every symbolic link on the way is checked first, whatever the name turns out to be.
     u.dir_fd = open_final_folder(path, u.base);
-    if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, name);
-    if (u.base[0] == '\0') {
-      // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
-      ::close(u.dir_fd);
-      u.dir_fd = -1;
-    }
-    struct stat final_st = {};
-    const bool missing = u.base[0] != '\0' && ::fstatat(u.dir_fd, u.base, &final_st, 0) != 0 && errno == ENOENT;
-    int fd = -1;
-    if (missing) {
-      // A new file comes into being whole at the close; until then it is the temporary file,
-      // which reads as empty.
-      fd = detail::create_temp(u, 0666);
-      u.in_temp = fd >= 0;
-      u.readable = u.writable = true;
-    } else {
-      const int at = u.base[0] != '\0' ? u.dir_fd : AT_FDCWD;
-      const char* file = u.base[0] != '\0' ? u.base : path;
-      u.readable = u.writable = true;
-      fd = ::openat(at, file, O_RDWR | O_CLOEXEC);
-      if (fd < 0) {
-        u.writable = false;
-        fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
-      }
-      if (fd < 0) {
-        u.readable = false;
-        u.writable = true;
-        fd = ::openat(at, file, O_WRONLY | O_CLOEXEC);
-      }
-    }
-    if (fd < 0) {
-      const int err = errno;
+    if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
+    struct stat st = {};
+    const bool exists = ::stat(path, &st) == 0;
+    if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
+    if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
+      // A FIFO, a device or the console's own file: opened by its first statement, for its direction.
       if (u.dir_fd >= 0) ::close(u.dir_fd);
       u.dir_fd = -1;
-      fatal(unit, Reason::open_failed, err, name);
+      u.readable = ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
+      u.writable = ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+      if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, name);
+      u.special = true;
+      u.may_block = true;
+    } else {
+      u.special = false;
+      u.may_block = false;
+      if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, name);
+      if (u.base[0] == '\0') {
+        // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
+        ::close(u.dir_fd);
+        u.dir_fd = -1;
+      }
+      const int at = u.dir_fd >= 0 ? u.dir_fd : AT_FDCWD;
+      const char* file = u.dir_fd >= 0 ? u.base : path;
+      struct stat final_st = {};
+      const bool found = ::fstatat(at, file, &final_st, AT_SYMLINK_NOFOLLOW) == 0;
+      const bool missing = !found && errno == ENOENT;
+      const int err = access == Access::read ? open_to_read(u, at, file, !missing)
+                                             : open_to_write(u, at, file, found ? &final_st : nullptr);
+      if (err != 0) {
+        if (u.dir_fd >= 0) ::close(u.dir_fd);
+        u.dir_fd = -1;
+        fatal(unit, Reason::open_failed, err, name);
+      }
+      if (u.fd >= 0) {
+        u.seekable = !::isatty(u.fd);
+        u.in.attach(u.fd, nullptr);
+        u.in.skip_mark();
+      }
     }
-    u.fd = fd;
-    u.seekable = !::isatty(fd);
-    u.in.attach(fd, nullptr);
-    u.in.skip_mark();
+    u.named = true;
+    u.connected = true;
   }
-  u.named = true;
-  u.connected = true;
+  // Runs that rewrite one file in place take turns; the wait lets the signals through, since the
+  // unit is settled.
+  if (u.in_place) {
+    while (::flock(u.fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
 }
 
 void close_unit(int unit) {

@@ -39,10 +39,12 @@ struct Unit {
   // The stream is the temporary file in the file's folder: renamed over the file at close once
   // written, removed when nothing was written.
   bool in_temp = false;
+  // The stream is the file itself, rewritten in place under an exclusive lock held to the close.
+  bool in_place = false;
   int twin = -1;    // a console stream that the file is: output goes through a copy of it
   int dir_fd = -1;  // the folder of the file the name finally names (symbolic links followed)
   char base[kNameMax] = {};      // that file's name in the folder
-  char temp[kNameMax + 32] = {};  // the temporary file's name in the folder
+  char temp[kNameMax + 48] = {};  // the temporary file's name in the folder
   InBuffer in;
   char* block = nullptr;
   volatile std::size_t used = 0;
@@ -87,8 +89,9 @@ void end_formatted();
 // Writes the unit's buffered records to its stream; on failure returns the errno (0 on success)
 // and marks the unit failed, dropping what was buffered.
 int flush_unit(Unit& u);
-// Flushes, cuts a rewritten file at what this connection wrote, closes a named file and
-// disconnects; returns Reason::none, or the reason with *sys_errno set.
+// Flushes, puts a replaced file in place or cuts a file rewritten in place at what this connection
+// wrote, closes a named file and disconnects; returns Reason::none, or the reason with *sys_errno
+// set.
 Reason close_quietly(Unit& u, int* sys_errno);
 // The closing of every unit, in order; the first failure is fatal.
 void close_all();
