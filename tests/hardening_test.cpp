@@ -506,20 +506,24 @@ std::string read_all(int fd) {
   return text;
 }
 
+// A feed that names the FIFO in.fifo as the input file, with the answers of a plain run, and writes
+// the three-sample record into it after the program has opened it.
+void feed_record_through_fifo(pid_t, int fd, const std::string& stdout_path) {
+  const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
+  ::mkfifo(fifo.c_str(), 0600);
+  const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
+  (void)!::write(fd, answers.data(), answers.size());
+  const int w = ::open(fifo.c_str(), O_WRONLY);
+  (void)!::write(w, kRecord.data(), kRecord.size());
+  ::close(w);
+  ::close(fd);
+}
+
 TEST(SpecialFile, FifosAreReadToTheirEndAndGetEveryByte) {
   // The input file a FIFO whose writer comes after the program opened it: the record ends with the
   // writer's close.
   harness::Options in;
-  in.feed = [](pid_t, int fd, const std::string& stdout_path) {
-    const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
-    ::mkfifo(fifo.c_str(), 0600);
-    const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
-    (void)!::write(fd, answers.data(), answers.size());
-    const int w = ::open(fifo.c_str(), O_WRONLY);
-    (void)!::write(w, kRecord.data(), kRecord.size());
-    ::close(w);
-    ::close(fd);
-  };
+  in.feed = feed_record_through_fifo;
   auto r = harness::run("", {}, in);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.files, (Files{{"amp2.csv", kAmp}, {"out.csv", kOut}}));
@@ -710,16 +714,7 @@ TEST(Rewrite, ATemporaryFileThatCannotBeMadeIsFatalAndLeavesTheFile) {
     const rlimit r{4, 4};
     ::setrlimit(RLIMIT_NOFILE, &r);
   };
-  o.feed = [](pid_t, int fd, const std::string& stdout_path) {
-    const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
-    ::mkfifo(fifo.c_str(), 0600);
-    const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
-    (void)!::write(fd, answers.data(), answers.size());
-    const int w = ::open(fifo.c_str(), O_WRONLY);
-    (void)!::write(w, kRecord.data(), kRecord.size());
-    ::close(w);
-    ::close(fd);
-  };
+  o.feed = feed_record_through_fifo;
   auto r = harness::run("", {{"amp2.csv", "older"}}, o);
   expect_fatal_end(r, kUntilSpectrum,
                    report("open: Too many open files", "apparent state: unit 10 named amp2.csv", "list io", false));
