@@ -1,20 +1,17 @@
-// Units: connecting the console and files, the record buffers, open and close, free-form
-// statements, the signal handlers and the ends of a run.
+// Units and statements: connecting the console and files, the record buffers, open and close, the
+// free-form statements and the ends of a run. How a written file is replaced is
+// textio/replace.cpp's; the signal handlers are textio/signals.cpp's.
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <charconv>
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -32,11 +29,18 @@ bool lately_reading = false;
 const char* name_cut = nullptr;
 void (*end_of_run)(int status) = nullptr;
 void (*file_step)() = nullptr;
-bool sync_before_rename = true;
+
+// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
+// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
+std::size_t whole_records(const char* p, std::size_t len) {
+  if (len <= PIPE_BUF) return len;
+  for (std::size_t i = PIPE_BUF; i > 0; --i) {
+    if (p[i - 1] == '\n') return i;
+  }
+  return PIPE_BUF;
+}
 
 namespace {
-
-constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 
 // Writes all of text to fd, retrying after interruptions, and adds what the stream took to
 // *written; returns 0 or the errno.
@@ -54,15 +58,6 @@ int write_all(int fd, const char* text, std::size_t len, off_t* written) {
   return 0;
 }
 
-// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
-// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
-std::size_t whole_records(const char* p, std::size_t len) {
-  if (len <= PIPE_BUF) return len;
-  for (std::size_t i = PIPE_BUF; i > 0; --i) {
-    if (p[i - 1] == '\n') return i;
-  }
-  return PIPE_BUF;
-}
 
 // Waits until fd can take a write, with the interrupt and termination signals let through while it
 // waits: their handlers then find the unit's block in a settled state.
@@ -91,21 +86,6 @@ int write_waiting(Unit& u) {
     u.written += static_cast<off_t>(n);
   }
   return 0;
-}
-
-// Writes what the stream takes at once of text to fd, from a signal handler: whole pieces while
-// the stream is ready, never waiting. Returns the bytes written.
-std::size_t write_now(int fd, const char* text, std::size_t len) {
-  std::size_t done = 0;
-  while (done < len) {
-    pollfd p = {fd, POLLOUT, 0};
-    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLOUT) == 0) break;
-    const ssize_t n = ::write(fd, text + done, whole_records(text + done, len - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
 }
 
 // True when fd is a regular file, whose writes never wait for a reader.
@@ -137,45 +117,6 @@ void connect_console(int unit, int fd, bool reading) {
   }
 }
 
-[[noreturn]] void on_interrupt(int) {
-  static const char msg[] = "Interrupt\n";
-  write_now(2, msg, sizeof msg - 1);
-  close_all_from_signal();
-  ::_exit(1);
-}
-
-[[noreturn]] void on_terminate(int) {
-  static const char msg[] = "Killed\n";
-  write_now(2, msg, sizeof msg - 1);
-  close_all_from_signal();
-  ::_exit(1);
-}
-
-[[noreturn]] void abnormal_end_from_signal(const char* msg, std::size_t len) {
-  write_now(2, msg, len);
-  close_all_from_signal();
-  std::signal(SIGABRT, SIG_DFL);
-  std::abort();
-}
-
-[[noreturn]] void on_arithmetic_fault(int) {
-  static const char msg[] = "Floating Exception\n";
-  abnormal_end_from_signal(msg, sizeof msg - 1);
-}
-
-[[noreturn]] void on_abort(int) {
-  static const char msg[] = "IOT Trap\n";
-  abnormal_end_from_signal(msg, sizeof msg - 1);
-}
-
-void install(int sig, void (*handler)(int)) {
-  struct sigaction sa = {};
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  for (int s : kHandled) sigaddset(&sa.sa_mask, s);
-  sigaction(sig, &sa, nullptr);
-}
-
 void close_at_exit() { close_all(); }
 
 }  // namespace
@@ -191,69 +132,6 @@ std::string& record() {
 }
 
 namespace {
-
-// Writes the random part of a temporary file's name (12 lowercase hexadecimal digits) to out:
-// from the system's random source, so that nobody can plant the name beforehand.
-void write_random_part(char* out) {
-  unsigned char bytes[6] = {};
-  std::size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got < sizeof bytes) {
-    // Without getrandom (an old kernel): the clock's nanoseconds, still unknown beforehand.
-    timespec ts = {};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    std::uint64_t x = static_cast<std::uint64_t>(ts.tv_nsec) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint64_t>(ts.tv_sec);
-    for (unsigned char& b : bytes) {
-      b = static_cast<unsigned char>(x >> 56);
-      x = x * 6364136223846793005u + 1442695040888963407u;
-    }
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < sizeof bytes; ++i) {
-    out[2 * i] = kHex[bytes[i] >> 4];
-    out[2 * i + 1] = kHex[bytes[i] & 15];
-  }
-}
-
-// Creates the unit's temporary file in its folder, named after the file, the process number and
-// a random part (out.csv.wavproc-4711-3f9c0a12b7e4.tmp), so that one left by a killed run shows
-// what it is and none can be planted; returns its descriptor, or -1 with errno set.
-int create_temp(Unit& u, mode_t mode) {
-  constexpr std::size_t kKept = 200;  // of the file's name, so that the temporary name stays short
-  constexpr int kTries = 8;           // a name taken again and again is someone's doing
-  const std::size_t base_len = std::min(std::strlen(u.base), kKept);
-  const long pid = static_cast<long>(::getpid());
-  for (int attempt = 1;; ++attempt) {
-    char* p = u.temp;
-    std::memcpy(p, u.base, base_len);
-    p += base_len;
-    std::memcpy(p, ".wavproc-", 9);
-    p += 9;
-    p = std::to_chars(p, p + 20, pid).ptr;
-    *p++ = '-';
-    write_random_part(p);
-    p += 12;
-    std::memcpy(p, ".tmp", 5);
-    const int fd = ::openat(u.dir_fd, u.temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST || attempt == kTries) return fd;
-  }
-}
-
-// Starts the new content of a file at its first write. A temporary file is new and empty; a file
-// rewritten in place is emptied first, so that no older tail can remain behind the new text.
-void begin_rewrite(int unit) {
-  Unit& u = units[unit];
-  SignalGuard guard;
-  if (!u.in_temp && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
-    fatal(unit, Reason::truncation, errno);
-  }
-  u.started = true;
-}
 
 // Opens a file that is not a regular file for the direction of its first statement. It may wait
 // (a FIFO waits for its other end), so the signals stay open meanwhile; returns the descriptor or
@@ -365,15 +243,6 @@ void begin_statement(bool reading, std::string_view format) {
 
 void end_formatted() { last_format = {}; }
 
-SignalGuard::SignalGuard() {
-  sigset_t block;
-  sigemptyset(&block);
-  for (int s : kHandled) sigaddset(&block, s);
-  sigprocmask(SIG_BLOCK, &block, &old_);
-}
-
-SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-
 namespace {
 
 // Forgets the unit's stream and state; it is free for another open.
@@ -393,49 +262,6 @@ void disconnect(Unit& u) {
   u.twin = -1;
   u.used = 0;
   u.sent = 0;
-}
-
-// Puts a replaced file's temporary file in place of the file, or removes it when nothing was
-// written, and closes the stream; returns Reason::none, or the reason with *sys_errno set. Unless
-// the caller gave up the wait, the content is on the disk before the rename, so that after a power
-// loss the name holds the older file or the new one. A temporary file whose sync or close failed
-// holds text the system may not keep: it is removed, and the older file stays. Safe inside a
-// signal handler.
-Reason put_in_place(Unit& u, int* sys_errno) {
-  Reason reason = Reason::none;
-  if (!u.started) {
-    ::close(u.fd);
-    ::unlinkat(u.dir_fd, u.temp, 0);
-  } else {
-    if (sync_before_rename && ::fdatasync(u.fd) != 0) {
-      reason = Reason::sync_failed;
-      *sys_errno = errno;
-    }
-    if (::close(u.fd) != 0 && errno != EINTR && reason == Reason::none) {
-      reason = Reason::close_failed;
-      *sys_errno = errno;
-    }
-    if (file_step != nullptr) file_step();
-    if (reason != Reason::none) {
-      ::unlinkat(u.dir_fd, u.temp, 0);
-    } else if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0) {
-      reason = Reason::write_failed;
-      *sys_errno = errno;
-    }
-  }
-  u.fd = -1;
-  u.in_temp = false;
-  return reason;
-}
-
-// Cuts a file rewritten in place at what this connection wrote (nothing else may follow the new
-// text); returns 0 or the errno.
-int cut_at_written(const Unit& u) {
-  struct stat st = {};
-  if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
-    if (::ftruncate(u.fd, u.written) != 0) return errno;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -565,26 +391,6 @@ bool only_consoles_connected() {
 using detail::Unit;
 using detail::units;
 
-// An editor may begin a saved file, or the console's answers, with the UTF-8 byte-order mark: the
-// stream's first block loses it here, before any read sees it.
-bool detail::InBuffer::pass_mark() {
-  static constexpr char kMark[] = "\xEF\xBB\xBF";
-  mark_ = false;
-  for (;;) {
-    const std::size_t have = static_cast<std::size_t>(end_ - cur_);
-    if (std::memcmp(cur_, kMark, std::min<std::size_t>(have, 3)) != 0) return false;
-    if (have >= 3) break;
-    const ssize_t got = ::read(fd_, block_ + have, kBlock - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    end_ += got;
-  }
-  cur_ += 3;
-  return cur_ == end_;
-}
-
-void set_sync_before_rename(bool sync) { detail::sync_before_rename = sync; }
-
 void start_up() {
   // A console stream closed by the caller would hand its number to the first file opened, and the
   // console text or the fatal report would then be written into that file: hold it on /dev/null.
@@ -602,12 +408,7 @@ void start_up() {
   // Likewise a console whose reader has gone: the failed write is reported and every file is
   // closed holding what was written, instead of the run vanishing mid-file.
   std::signal(SIGPIPE, SIG_IGN);
-  detail::install(SIGFPE, detail::on_arithmetic_fault);
-  detail::install(SIGABRT, detail::on_abort);
-  struct sigaction old = {};
-  sigaction(SIGINT, nullptr, &old);
-  if (old.sa_handler != SIG_IGN) detail::install(SIGINT, detail::on_interrupt);
-  detail::install(SIGTERM, detail::on_terminate);
+  detail::install_signal_handlers();
 
   detail::connect_console(kStderr, 2, false);
   detail::connect_console(kConsoleIn, 0, true);
@@ -616,71 +417,6 @@ void start_up() {
 }
 
 namespace {
-
-// Splits path at its last slash: the folder part is written into folder ("." when there is none),
-// the rest is returned.
-const char* split_folder(const char* path, char* folder) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::strcpy(folder, ".");
-    return path;
-  }
-  const std::size_t len = slash == path ? 1 : static_cast<std::size_t>(slash - path);
-  std::memcpy(folder, path, len);
-  folder[len] = '\0';
-  return slash + 1;
-}
-
-// True when owner is neither this user nor the owner of the folder dir, and that folder is sticky
-// and writable by everyone (as /tmp): there the system can protect a user from following such a
-// one's symbolic links and from writing into such a one's files, and wavproc holds to that rule
-// itself, whatever the system is set to.
-bool planted_by_another(uid_t owner, int dir) {
-  struct stat folder = {};
-  if (::fstat(dir, &folder) != 0) return false;
-  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-  return shared && owner != ::geteuid() && owner != folder.st_uid;
-}
-
-// Opens the folder of the file that path finally names, following symbolic links (at most 40, as
-// the system does), and writes that file's name in the folder into base (kNameMax bytes); returns
-// the folder's descriptor, or -1 with errno set (EACCES for a link planted by another user).
-int open_final_folder(const char* path, char* base) {
-#ifdef O_PATH
-  constexpr int kFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-  constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-  char folder[PATH_MAX];
-  char target[PATH_MAX];
-  const char* name = split_folder(path, folder);
-  int dir = ::openat(AT_FDCWD, folder, kFolder);
-  if (dir < 0) return -1;
-  std::strcpy(base, name);
-  for (int links = 0; links < 40; ++links) {
-    const ssize_t n = ::readlinkat(dir, base, target, sizeof target - 1);
-    if (n < 0) break;
-    struct stat link = {};
-    if (::fstatat(dir, base, &link, AT_SYMLINK_NOFOLLOW) == 0 && planted_by_another(link.st_uid, dir)) {
-      ::close(dir);
-      errno = EACCES;
-      return -1;
-    }
-    target[n] = '\0';
-    name = split_folder(target, folder);
-    const int next = ::openat(dir, folder, kFolder);
-    const int err = next < 0 ? errno : ENAMETOOLONG;
-    ::close(dir);
-    if (next < 0 || std::strlen(name) >= detail::kNameMax) {
-      if (next >= 0) ::close(next);
-      errno = err;
-      return -1;
-    }
-    dir = next;
-    std::strcpy(base, name);
-  }
-  return dir;
-}
 
 // The console stream (1 or 2) that st is the file of, or -1.
 int console_twin(const struct stat& st) {
@@ -711,57 +447,6 @@ int open_to_read(Unit& u, int at, const char* file, bool exists) {
     return err;
   }
   u.fd = fd;
-  return 0;
-}
-
-// Connects a file that the run writes. A missing file is its temporary file until the close. An
-// existing file of this user with no other link gets a temporary file with the file's group and
-// permission bits, renamed over it at the close; where a rename cannot put it in place (the folder
-// cannot be written, the file has other links, another owner, or a group this user cannot give) the
-// file is rewritten in place. A file that cannot be written is connected for reading, and its
-// first write is refused. Returns 0 or the errno of the failure: the file is then as it was.
-int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
-  u.readable = u.writable = true;
-  if (st == nullptr) {
-    const int fd = detail::create_temp(u, 0666);
-    if (fd < 0) return errno;
-    u.fd = fd;
-    u.in_temp = true;
-    return 0;
-  }
-  const bool regular = S_ISREG(st->st_mode) && at != AT_FDCWD;
-  if (regular && planted_by_another(st->st_uid, at)) return EACCES;
-  if (!regular || ::faccessat(at, file, W_OK, AT_EACCESS) != 0) {
-    // A folder, or a file this user may not write: only its first write tells.
-    u.writable = false;
-    const int fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    u.fd = fd;
-    return 0;
-  }
-  if (st->st_nlink <= 1 && st->st_uid == ::geteuid()) {
-    const int fd = detail::create_temp(u, 0600);
-    if (fd >= 0) {
-      if (::fchown(fd, static_cast<uid_t>(-1), st->st_gid) == 0 && ::fchmod(fd, st->st_mode & 07777) == 0) {
-        u.fd = fd;
-        u.in_temp = true;
-        return 0;
-      }
-      ::close(fd);
-      ::unlinkat(u.dir_fd, u.temp, 0);
-    } else if (errno != EACCES && errno != EPERM && errno != EROFS) {
-      // No inode or descriptor left, or names taken: no reason to give up the whole-file promise.
-      return errno;
-    }
-  }
-  int fd = ::openat(at, file, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    u.readable = false;
-    fd = ::openat(at, file, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  }
-  if (fd < 0) return errno;
-  u.fd = fd;
-  u.in_place = true;
   return 0;
 }
 
@@ -804,7 +489,7 @@ void open_unit(int unit, std::string_view name, Access access) {
     u.fd = -1;
 
     // Every symbolic link on the way is checked first, whatever the name turns out to be.
-    u.dir_fd = open_final_folder(path, u.base);
+    u.dir_fd = detail::open_final_folder(path, u.base);
     if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
     struct stat st = {};
     const bool exists = ::stat(path, &st) == 0;
@@ -833,7 +518,7 @@ void open_unit(int unit, std::string_view name, Access access) {
       const bool found = ::fstatat(at, file, &final_st, AT_SYMLINK_NOFOLLOW) == 0;
       const bool missing = !found && errno == ENOENT;
       const int err = access == Access::read ? open_to_read(u, at, file, !missing)
-                                             : open_to_write(u, at, file, found ? &final_st : nullptr);
+                                             : detail::open_to_write(u, at, file, found ? &final_st : nullptr);
       if (err != 0) {
         if (u.dir_fd >= 0) ::close(u.dir_fd);
         u.dir_fd = -1;

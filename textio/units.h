@@ -1,6 +1,7 @@
 // Private to textio: the unit table and the statement bookkeeping that the fatal report reads.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -61,6 +62,9 @@ extern bool lately_reading;
 // refuses a name held there.
 extern const char* name_cut;
 
+// The signals whose handlers touch the unit table.
+inline constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
+
 // Blocks the signals whose handlers touch the unit table, for the life of the object.
 class SignalGuard {
  public:
@@ -97,5 +101,34 @@ Reason close_quietly(Unit& u, int* sys_errno);
 void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
 void close_all_from_signal();
+
+// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
+// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
+std::size_t whole_records(const char* p, std::size_t len);
+
+// textio/signals.cpp: installs the handlers of the four signals (an interrupt ignored at the start
+// stays ignored); and writes what the stream takes at once of text to fd, never waiting, from a
+// signal handler (whole pieces while the stream is ready), returning the bytes written.
+void install_signal_handlers();
+std::size_t write_now(int fd, const char* text, std::size_t len);
+
+// textio/replace.cpp, the whole-file replacement.
+extern bool sync_before_rename;
+// Creates the unit's temporary file in its folder under an unpredictable name; returns its
+// descriptor, or -1 with errno set.
+int create_temp(Unit& u, mode_t mode);
+// Starts the new content of a file at its first write: a file rewritten in place is emptied.
+void begin_rewrite(int unit);
+// Puts a replaced file's temporary file in place, or removes it; Reason::none or the reason with
+// *sys_errno set. Safe inside a signal handler.
+Reason put_in_place(Unit& u, int* sys_errno);
+// Cuts a file rewritten in place at what this connection wrote; 0 or the errno.
+int cut_at_written(const Unit& u);
+// Opens the folder of the file that path finally names, symbolic links followed, and writes the
+// file's name in it into base; the folder's descriptor, or -1 with errno set.
+int open_final_folder(const char* path, char* base);
+// Connects a file that the run writes, as a temporary file or in place (st: null when missing);
+// 0 or the errno of the failure.
+int open_to_write(Unit& u, int at, const char* file, const struct stat* st);
 
 }  // namespace wavproc::detail
