@@ -1,6 +1,7 @@
-// Units and statements: connecting the console and files, the record buffers, open and close, the
-// free-form statements and the ends of a run. How a written file is replaced is
-// textio/replace.cpp's; the signal handlers are textio/signals.cpp's.
+// Units and statements: connecting the console and files, the record buffers, open and close (one
+// closing for every end of a connection, a signal handler's included), the free-form statements
+// and the ends of a run. How a written file is replaced is textio/replace.cpp's; the signal
+// handlers are textio/signals.cpp's.
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -245,6 +246,24 @@ void end_formatted() { last_format = {}; }
 
 namespace {
 
+// Writes what is left of the unit's block from a signal handler: only what the stream takes at
+// once where writes may wait, since the run must end now, not wait for a reader; failures ignored.
+void write_from_signal(Unit& u) {
+  const std::size_t used = u.used;
+  const std::size_t sent = u.sent;
+  if (used > sent && !u.failed) {
+    if (u.may_block) {
+      u.written += static_cast<off_t>(write_now(u.fd, u.block + sent, used - sent));
+    } else {
+      off_t written = 0;
+      (void)write_all(u.fd, u.block + sent, used - sent, &written);
+      u.written += written;
+    }
+  }
+  u.used = 0;
+  u.sent = 0;
+}
+
 // Forgets the unit's stream and state; it is free for another open.
 void disconnect(Unit& u) {
   u.in.detach();
@@ -290,86 +309,65 @@ int flush_unit(Unit& u) {
   return err;
 }
 
-Reason close_quietly(Unit& u, int* sys_errno) {
+Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
   if (!u.connected) return Reason::none;
   SignalGuard guard;
+  Reason reason = Reason::none;
   // A unit whose stream was closed by a closing that failed stays connected only so that the
   // report can name its file: now it is let go. So is a special file no statement opened.
-  if (u.fd < 0) {
-    disconnect(u);
-    return Reason::none;
-  }
-  if (int err = flush_unit(u)) {
-    *sys_errno = err;
-    return Reason::write_failed;
-  }
-  if (u.console) return Reason::none;
-  Reason reason = Reason::none;
-  if (u.in_temp) {
-    // A file whose write failed is put in place too, holding what the stream took; its failure
-    // is being reported already.
+  if (u.fd >= 0) {
+    if (in_signal) {
+      write_from_signal(u);
+    } else if (int err = flush_unit(u)) {
+      *sys_errno = err;
+      return Reason::write_failed;
+    }
+    if (u.console) return Reason::none;
     int err = 0;
-    const Reason placed = put_in_place(u, &err);
-    if (placed != Reason::none && !u.failed) {
-      *sys_errno = err;
-      reason = placed;
+    if (u.in_temp) {
+      // A file whose write failed is put in place too, holding what the stream took; its failure
+      // is being reported already.
+      if (const Reason placed = put_in_place(u, &err); placed != Reason::none && !u.failed) {
+        *sys_errno = err;
+        reason = placed;
+      }
+    } else {
+      // A file rewritten in place whose write failed is cut too, at what the stream took.
+      if (u.last_write && !u.special && (err = cut_at_written(u)) != 0 && !u.failed) {
+        *sys_errno = err;
+        reason = Reason::truncation;
+      }
+      // Some file systems report a failed write only when the file is closed.
+      const int rc = ::close(u.fd);
+      const int close_errno = errno;
+      u.fd = -1;
+      if (reason == Reason::none && rc != 0 && close_errno != EINTR && u.last_write && !u.failed) {
+        *sys_errno = close_errno;
+        reason = Reason::write_failed;
+      }
     }
-    if (reason == Reason::none) disconnect(u);
-    return reason;
   }
-  // A file rewritten in place whose write failed is cut too, at what the stream took.
-  if (u.last_write && !u.special) {
-    if (const int err = cut_at_written(u); err != 0 && !u.failed) {
-      *sys_errno = err;
-      reason = Reason::truncation;
-    }
+  // A signal handler ends the run next: it only marks the unit, and frees nothing.
+  if (in_signal) {
+    u.connected = false;
+  } else if (reason == Reason::none) {
+    disconnect(u);
   }
-  // Some file systems report a failed write only when the file is closed.
-  const int rc = ::close(u.fd);
-  const int close_errno = errno;
-  u.fd = -1;
-  if (reason == Reason::none && rc != 0 && close_errno != EINTR && u.last_write && !u.failed) {
-    *sys_errno = close_errno;
-    reason = Reason::write_failed;
-  }
-  if (reason == Reason::none) disconnect(u);
   return reason;
 }
 
 void close_all() {
   for (int unit = 0; unit < kUnits; ++unit) {
     int err = 0;
-    Reason r = close_quietly(units[unit], &err);
+    Reason r = close_stream(units[unit], &err, false);
     if (r != Reason::none) fatal(unit, r, err);
   }
 }
 
 void close_all_from_signal() {
   for (Unit& u : units) {
-    if (!u.connected || u.fd < 0) continue;
-    std::size_t used = u.used;
-    std::size_t sent = u.sent;
-    if (used > sent && !u.failed) {
-      if (u.may_block) {
-        // Only what the stream takes at once: the run must end now, not wait for a reader.
-        u.written += static_cast<off_t>(write_now(u.fd, u.block + sent, used - sent));
-      } else {
-        off_t written = 0;
-        (void)write_all(u.fd, u.block + sent, used - sent, &written);
-        u.written += written;
-      }
-    }
-    u.used = 0;
-    u.sent = 0;
-    if (u.console) continue;
-    if (u.in_temp) {
-      int err = 0;
-      (void)put_in_place(u, &err);
-    } else {
-      if (u.last_write && !u.special) (void)cut_at_written(u);
-      ::close(u.fd);
-    }
-    u.connected = false;
+    int err = 0;
+    (void)close_stream(u, &err, true);
   }
 }
 
@@ -543,7 +541,7 @@ void open_unit(int unit, std::string_view name, Access access) {
 
 void close_unit(int unit) {
   int err = 0;
-  Reason r = detail::close_quietly(units[unit], &err);
+  Reason r = detail::close_stream(units[unit], &err, false);
   if (r != Reason::none) fatal(unit, r, err);
 }
 

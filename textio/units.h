@@ -93,10 +93,12 @@ void end_formatted();
 // Writes the unit's buffered records to its stream; on failure returns the errno (0 on success)
 // and marks the unit failed, dropping what was buffered.
 int flush_unit(Unit& u);
-// Flushes, puts a replaced file in place or cuts a file rewritten in place at what this connection
-// wrote, closes a named file and disconnects; returns Reason::none, or the reason with *sys_errno
-// set.
-Reason close_quietly(Unit& u, int* sys_errno);
+// The one closing of a unit, for every end of a connection: flushes, puts a replaced file in place
+// or cuts a file rewritten in place at what this connection wrote, closes a named file and
+// disconnects; returns Reason::none, or the reason with *sys_errno set. in_signal: from inside a
+// signal handler, async-signal-safe: writes only what a stream takes at once, and marks the unit
+// disconnected without freeing anything.
+Reason close_stream(Unit& u, int* sys_errno, bool in_signal);
 // The closing of every unit, in order; the first failure is fatal.
 void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
