@@ -23,7 +23,10 @@ void reverse(double* x, std::int32_t nt) {
 
 void open_answered_file(const Format& ask, Access access) {
   write_formatted(kConsoleOut, ask, {});
-  read_formatted_text(kConsoleIn, kName, sc.infile, 30);
+  // A name cut inside a word would name some other file, perhaps one that exists.
+  if (read_formatted_text(kConsoleIn, kName, sc.infile, 30)) {
+    fatal(kFileUnit, Reason::name_too_long, 0, {sc.infile, 30});
+  }
   open_unit(kFileUnit, {sc.infile, 30}, access);
 }
 

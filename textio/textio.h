@@ -167,7 +167,9 @@ bool read_list_or_end(int unit, std::initializer_list<Slot> slots);
 // the wait too.
 void read_line_end(int unit);
 // One formatted "(A30)"-style input statement: fills item from one line; failures are fatal.
-void read_formatted_text(int unit, const Format& fmt, char* item, int len);
+// Returns true when the line ran on past the item inside a word (a character in the item's last
+// column and in the next): a name read so is cut, and names some other file.
+bool read_formatted_text(int unit, const Format& fmt, char* item, int len);
 
 // Closes every unit and ends the process with status 0, writing nothing.
 [[noreturn]] void plain_stop();

@@ -27,7 +27,6 @@ namespace detail {
 Unit units[kUnits];
 std::string_view last_format;
 bool lately_reading = false;
-const char* name_cut = nullptr;
 void (*end_of_run)(int status) = nullptr;
 void (*file_step)() = nullptr;
 
@@ -452,13 +451,8 @@ int open_to_read(Unit& u, int at, const char* file, bool exists) {
 
 void open_unit(int unit, std::string_view name, Access access) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
-  // Only the open that takes the name from the read's own item refuses it.
-  const bool cut = name.data() == detail::name_cut;
-  detail::name_cut = nullptr;
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) fatal(unit, Reason::null_name, 0, name);
-  // A name cut inside a word would name some other file, perhaps one that exists.
-  if (cut) fatal(unit, Reason::name_too_long, 0, name);
   // A name with a NUL byte would open some other file than the one typed.
   if (name.find('\0') != std::string_view::npos || name.size() >= detail::kNameMax) {
     fatal(unit, Reason::open_failed, name.size() >= detail::kNameMax ? ENAMETOOLONG : EINVAL, name);

@@ -58,9 +58,6 @@ extern Unit units[kUnits];
 // The statement bookkeeping of the fatal report: the recorded format (empty: none) and direction.
 extern std::string_view last_format;
 extern bool lately_reading;
-// The item of the last file-name read when that read cut the name inside a word; the next open
-// refuses a name held there.
-extern const char* name_cut;
 
 // The signals whose handlers touch the unit table.
 inline constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
