@@ -138,10 +138,7 @@ namespace {
 // -1 with errno set.
 int open_special(const Unit& u, bool reading) {
   if (!reading && u.twin >= 0) return ::fcntl(u.twin, F_DUPFD_CLOEXEC, 3);
-  char path[kNameMax];
-  std::memcpy(path, u.name, u.name_len);
-  path[u.name_len] = '\0';
-  return ::open(path, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
+  return ::open(u.name, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
 }
 
 // Takes the descriptor that open_special gave as the unit's stream.
@@ -217,10 +214,7 @@ void prepare_input(int unit) {
     // written records go out first.
     if (int err = flush_unit(u)) fatal(unit, Reason::write_failed, err);
     SignalGuard guard;
-    char path[kNameMax];
-    std::memcpy(path, u.name, u.name_len);
-    path[u.name_len] = '\0';
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(u.name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fatal(unit, Reason::read_failed, errno);
     if (::lseek(fd, u.written, SEEK_SET) < 0) {
       const int err = errno;
@@ -447,80 +441,101 @@ int open_to_read(Unit& u, int at, const char* file, bool exists) {
   return 0;
 }
 
-}  // namespace
-
-void open_unit(int unit, std::string_view name, Access access) {
-  assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
+// The name as the open takes it, its trailing blanks removed; fatal for a name that cannot name the
+// file typed: all blank, with a NUL byte, or too long.
+std::string_view checked_name(int unit, std::string_view name) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) fatal(unit, Reason::null_name, 0, name);
   // A name with a NUL byte would open some other file than the one typed.
   if (name.find('\0') != std::string_view::npos || name.size() >= detail::kNameMax) {
     fatal(unit, Reason::open_failed, name.size() >= detail::kNameMax ? ENAMETOOLONG : EINVAL, name);
   }
+  return name;
+}
+
+// Sets up the unit for a new connection to name (kept NUL-terminated): no stream yet, nothing
+// written, nothing met.
+void reset_unit(Unit& u, std::string_view name) {
+  std::memcpy(u.name, name.data(), name.size());
+  u.name[name.size()] = '\0';
+  u.name_len = name.size();
+  u.console = false;
+  u.last_write = false;
+  u.at_end = false;
+  u.failed = false;
+  u.used = 0;
+  u.sent = 0;
+  u.written = 0;
+  u.started = false;
+  u.in_temp = false;
+  u.in_place = false;
+  u.twin = -1;
+  u.fd = -1;
+  u.dir_fd = -1;
+}
+
+// Connects a FIFO, a device or the console's own file: it is opened by its first statement, for
+// that statement's direction; fatal when it can be neither read nor written.
+void connect_special(int unit, Unit& u) {
+  if (u.dir_fd >= 0) ::close(u.dir_fd);
+  u.dir_fd = -1;
+  u.readable = ::faccessat(AT_FDCWD, u.name, R_OK, AT_EACCESS) == 0;
+  u.writable = ::faccessat(AT_FDCWD, u.name, W_OK, AT_EACCESS) == 0;
+  if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, {u.name, u.name_len});
+  u.special = true;
+  u.may_block = true;
+}
+
+// Connects a regular file, a folder or a name not taken yet, for access, in the folder that
+// open_final_folder gave (none: that open's failure is fatal now).
+void connect_regular(int unit, Unit& u, Access access) {
+  u.special = false;
+  u.may_block = false;
+  if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, {u.name, u.name_len});
+  if (u.base[0] == '\0') {
+    // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
+    ::close(u.dir_fd);
+    u.dir_fd = -1;
+  }
+  const int at = u.dir_fd >= 0 ? u.dir_fd : AT_FDCWD;
+  const char* file = u.dir_fd >= 0 ? u.base : u.name;
+  struct stat st = {};
+  const bool found = ::fstatat(at, file, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool missing = !found && errno == ENOENT;
+  const int err = access == Access::read ? open_to_read(u, at, file, !missing)
+                                         : detail::open_to_write(u, at, file, found ? &st : nullptr);
+  if (err != 0) {
+    if (u.dir_fd >= 0) ::close(u.dir_fd);
+    u.dir_fd = -1;
+    fatal(unit, Reason::open_failed, err, {u.name, u.name_len});
+  }
+  if (u.fd >= 0) {
+    u.seekable = !::isatty(u.fd);
+    u.in.attach(u.fd, nullptr);
+    u.in.skip_mark();
+  }
+}
+
+}  // namespace
+
+void open_unit(int unit, std::string_view name, Access access) {
+  assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
+  name = checked_name(unit, name);
   Unit& u = units[unit];
   if (u.connected) close_unit(unit);
-
   {
     detail::SignalGuard guard;
-    char path[detail::kNameMax];
-    std::memcpy(path, name.data(), name.size());
-    path[name.size()] = '\0';
-    std::memcpy(u.name, name.data(), name.size());
-    u.name_len = name.size();
-    u.console = false;
-    u.last_write = false;
-    u.at_end = false;
-    u.failed = false;
-    u.used = 0;
-    u.sent = 0;
-    u.written = 0;
-    u.started = false;
-    u.in_temp = false;
-    u.in_place = false;
-    u.twin = -1;
-    u.fd = -1;
-
+    reset_unit(u, name);
     // Every symbolic link on the way is checked first, whatever the name turns out to be.
-    u.dir_fd = detail::open_final_folder(path, u.base);
+    u.dir_fd = detail::open_final_folder(u.name, u.base);
     if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
     struct stat st = {};
-    const bool exists = ::stat(path, &st) == 0;
+    const bool exists = ::stat(u.name, &st) == 0;
     if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
     if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
-      // A FIFO, a device or the console's own file: opened by its first statement, for its direction.
-      if (u.dir_fd >= 0) ::close(u.dir_fd);
-      u.dir_fd = -1;
-      u.readable = ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
-      u.writable = ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-      if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, name);
-      u.special = true;
-      u.may_block = true;
+      connect_special(unit, u);
     } else {
-      u.special = false;
-      u.may_block = false;
-      if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, name);
-      if (u.base[0] == '\0') {
-        // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
-        ::close(u.dir_fd);
-        u.dir_fd = -1;
-      }
-      const int at = u.dir_fd >= 0 ? u.dir_fd : AT_FDCWD;
-      const char* file = u.dir_fd >= 0 ? u.base : path;
-      struct stat final_st = {};
-      const bool found = ::fstatat(at, file, &final_st, AT_SYMLINK_NOFOLLOW) == 0;
-      const bool missing = !found && errno == ENOENT;
-      const int err = access == Access::read ? open_to_read(u, at, file, !missing)
-                                             : detail::open_to_write(u, at, file, found ? &final_st : nullptr);
-      if (err != 0) {
-        if (u.dir_fd >= 0) ::close(u.dir_fd);
-        u.dir_fd = -1;
-        fatal(unit, Reason::open_failed, err, name);
-      }
-      if (u.fd >= 0) {
-        u.seekable = !::isatty(u.fd);
-        u.in.attach(u.fd, nullptr);
-        u.in.skip_mark();
-      }
+      connect_regular(unit, u, access);
     }
     u.named = true;
     u.connected = true;

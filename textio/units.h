@@ -23,7 +23,7 @@ struct Unit {
   bool connected = false;
   bool console = false;  // units 0, 5, 6: the stream stays open at close
   int fd = -1;
-  char name[kNameMax] = {};
+  char name[kNameMax] = {};  // the file name as opened, NUL-terminated (name_len bytes)
   std::size_t name_len = 0;
   bool named = false;
   bool readable = false;
