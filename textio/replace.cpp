@@ -128,7 +128,7 @@ int create_temp(Unit& u, mode_t mode) {
 void begin_rewrite(int unit) {
   Unit& u = units[unit];
   SignalGuard guard;
-  if (!u.in_temp && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
+  if (u.kind == Stream::in_place && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
     fatal(unit, Reason::truncation, errno);
   }
   u.started = true;
@@ -163,7 +163,6 @@ Reason put_in_place(Unit& u, int* sys_errno) {
     }
   }
   u.fd = -1;
-  u.in_temp = false;
   return reason;
 }
 
@@ -229,7 +228,7 @@ int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
     const int fd = create_temp(u, 0666);
     if (fd < 0) return errno;
     u.fd = fd;
-    u.in_temp = true;
+    u.kind = Stream::replacement;
     return 0;
   }
   const bool regular = S_ISREG(st->st_mode) && at != AT_FDCWD;
@@ -240,6 +239,7 @@ int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
     const int fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
     u.fd = fd;
+    u.kind = Stream::record;
     return 0;
   }
   if (st->st_nlink <= 1 && st->st_uid == ::geteuid()) {
@@ -247,7 +247,7 @@ int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
     if (fd >= 0) {
       if (::fchown(fd, static_cast<uid_t>(-1), st->st_gid) == 0 && ::fchmod(fd, st->st_mode & 07777) == 0) {
         u.fd = fd;
-        u.in_temp = true;
+        u.kind = Stream::replacement;
         return 0;
       }
       ::close(fd);
@@ -264,7 +264,7 @@ int open_to_write(Unit& u, int at, const char* file, const struct stat* st) {
   }
   if (fd < 0) return errno;
   u.fd = fd;
-  u.in_place = true;
+  u.kind = Stream::in_place;
   return 0;
 }
 

@@ -103,13 +103,11 @@ void flush_console_out() {
 
 void connect_console(int unit, int fd, bool reading) {
   Unit& u = units[unit];
-  u.connected = true;
-  u.console = true;
+  u.kind = Stream::console;
   u.fd = fd;
   u.readable = reading;
   u.writable = !reading;
   u.last_write = !reading;
-  u.seekable = !::isatty(fd);
   u.may_block = !is_regular(fd);
   if (reading) {
     u.in.attach(fd, flush_console_out);
@@ -147,7 +145,6 @@ void take_special(Unit& u, int fd, bool reading) {
   u.fd = fd;
   u.readable = reading;
   u.writable = !reading;
-  u.seekable = !::isatty(fd);
   u.started = true;
   if (reading) {
     u.in.attach(fd, nullptr);
@@ -160,10 +157,10 @@ void take_special(Unit& u, int fd, bool reading) {
 // Makes sure the unit can take a record: connected for writing, with its block.
 void prepare_output(int unit) {
   Unit& u = units[unit];
-  assert(u.connected);
+  assert(u.kind != Stream::none);
   if (!u.writable) fatal(unit, Reason::cant_write);
-  if (!u.started && !u.console) {
-    if (u.special) {
+  if (!u.started && u.kind != Stream::console) {
+    if (u.kind == Stream::special) {
       const int fd = open_special(u, false);
       if (fd < 0) fatal(unit, Reason::open_failed, errno);
       take_special(u, fd, false);
@@ -204,8 +201,8 @@ void commit_record(int unit, std::string_view rec) {
 // Makes sure the unit can be read, and records that its last operation is a read.
 void prepare_input(int unit) {
   Unit& u = units[unit];
-  assert(u.connected);
-  if (u.special && u.fd < 0) {
+  assert(u.kind != Stream::none);
+  if (u.kind == Stream::special && u.fd < 0) {
     const int fd = open_special(u, true);
     if (fd < 0) fatal(unit, Reason::read_failed, errno);
     take_special(u, fd, true);
@@ -262,15 +259,11 @@ void disconnect(Unit& u) {
   u.in.detach();
   if (u.dir_fd >= 0) ::close(u.dir_fd);
   u.dir_fd = -1;
-  u.connected = false;
-  u.named = false;
+  u.kind = Stream::none;
   u.fd = -1;
   u.at_end = false;
   u.failed = false;
-  u.special = false;
   u.started = false;
-  u.in_temp = false;
-  u.in_place = false;
   u.twin = -1;
   u.used = 0;
   u.sent = 0;
@@ -286,14 +279,14 @@ int flush_unit(Unit& u) {
   }
   SignalGuard guard;
   // A file that is the console's own comes after the console text shown before it.
-  if (u.twin == 1) {
+  if (u.twin == STDOUT_FILENO) {
     if (int err = flush_unit(units[kConsoleOut])) return err;
   }
   int err = 0;
   if (u.may_block) {
     err = write_waiting(u);
   } else {
-    if (file_step != nullptr && !u.console) file_step();
+    if (file_step != nullptr && u.kind != Stream::console) file_step();
     err = write_all(u.fd, u.block, u.used, &u.written);
   }
   u.used = 0;
@@ -303,7 +296,7 @@ int flush_unit(Unit& u) {
 }
 
 Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
-  if (!u.connected) return Reason::none;
+  if (u.kind == Stream::none) return Reason::none;
   SignalGuard guard;
   Reason reason = Reason::none;
   // A unit whose stream was closed by a closing that failed stays connected only so that the
@@ -315,9 +308,9 @@ Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
       *sys_errno = err;
       return Reason::write_failed;
     }
-    if (u.console) return Reason::none;
+    if (u.kind == Stream::console) return Reason::none;
     int err = 0;
-    if (u.in_temp) {
+    if (u.kind == Stream::replacement) {
       // A file whose write failed is put in place too, holding what the stream took; its failure
       // is being reported already.
       if (const Reason placed = put_in_place(u, &err); placed != Reason::none && !u.failed) {
@@ -326,7 +319,7 @@ Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
       }
     } else {
       // A file rewritten in place whose write failed is cut too, at what the stream took.
-      if (u.last_write && !u.special && (err = cut_at_written(u)) != 0 && !u.failed) {
+      if (u.last_write && u.kind != Stream::special && (err = cut_at_written(u)) != 0 && !u.failed) {
         *sys_errno = err;
         reason = Reason::truncation;
       }
@@ -342,7 +335,7 @@ Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
   }
   // A signal handler ends the run next: it only marks the unit, and frees nothing.
   if (in_signal) {
-    u.connected = false;
+    u.kind = Stream::none;
   } else if (reason == Reason::none) {
     disconnect(u);
   }
@@ -372,13 +365,14 @@ void restart_console_input(int fd) {
 
 bool only_consoles_connected() {
   for (const Unit& u : units) {
-    if (u.connected && !u.console) return false;
+    if (u.kind != Stream::none && u.kind != Stream::console) return false;
   }
   return true;
 }
 
 }  // namespace detail
 
+using detail::Stream;
 using detail::Unit;
 using detail::units;
 
@@ -422,6 +416,7 @@ int console_twin(const struct stat& st) {
 // for a moment. A missing record reads as empty; one that can only be written is connected without
 // a stream, and its first read reports why it cannot be read. Returns 0 or the errno of the open.
 int open_to_read(Unit& u, int at, const char* file, bool exists) {
+  u.kind = Stream::record;
   u.readable = true;
   u.writable = false;
   if (!exists) {
@@ -459,7 +454,7 @@ void reset_unit(Unit& u, std::string_view name) {
   std::memcpy(u.name, name.data(), name.size());
   u.name[name.size()] = '\0';
   u.name_len = name.size();
-  u.console = false;
+  u.kind = Stream::none;
   u.last_write = false;
   u.at_end = false;
   u.failed = false;
@@ -467,8 +462,6 @@ void reset_unit(Unit& u, std::string_view name) {
   u.sent = 0;
   u.written = 0;
   u.started = false;
-  u.in_temp = false;
-  u.in_place = false;
   u.twin = -1;
   u.fd = -1;
   u.dir_fd = -1;
@@ -482,14 +475,13 @@ void connect_special(int unit, Unit& u) {
   u.readable = ::faccessat(AT_FDCWD, u.name, R_OK, AT_EACCESS) == 0;
   u.writable = ::faccessat(AT_FDCWD, u.name, W_OK, AT_EACCESS) == 0;
   if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, {u.name, u.name_len});
-  u.special = true;
+  u.kind = Stream::special;
   u.may_block = true;
 }
 
 // Connects a regular file, a folder or a name not taken yet, for access, in the folder that
 // open_final_folder gave (none: that open's failure is fatal now).
 void connect_regular(int unit, Unit& u, Access access) {
-  u.special = false;
   u.may_block = false;
   if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, {u.name, u.name_len});
   if (u.base[0] == '\0') {
@@ -510,7 +502,6 @@ void connect_regular(int unit, Unit& u, Access access) {
     fatal(unit, Reason::open_failed, err, {u.name, u.name_len});
   }
   if (u.fd >= 0) {
-    u.seekable = !::isatty(u.fd);
     u.in.attach(u.fd, nullptr);
     u.in.skip_mark();
   }
@@ -522,7 +513,7 @@ void open_unit(int unit, std::string_view name, Access access) {
   assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
   name = checked_name(unit, name);
   Unit& u = units[unit];
-  if (u.connected) close_unit(unit);
+  if (u.kind != Stream::none) close_unit(unit);
   {
     detail::SignalGuard guard;
     reset_unit(u, name);
@@ -537,12 +528,10 @@ void open_unit(int unit, std::string_view name, Access access) {
     } else {
       connect_regular(unit, u, access);
     }
-    u.named = true;
-    u.connected = true;
   }
   // Runs that rewrite one file in place take turns; the wait lets the signals through, since the
   // unit is settled.
-  if (u.in_place) {
+  if (u.kind == Stream::in_place) {
     while (::flock(u.fd, LOCK_EX) != 0 && errno == EINTR) {
     }
   }

@@ -17,32 +17,37 @@ namespace wavproc::detail {
 inline constexpr std::size_t kOutBlock = 1 << 16;
 inline constexpr std::size_t kNameMax = 256;
 
+// What a unit is connected to; each kind is one state of a unit:
+//   none         not connected: no stream, nothing buffered.
+//   console      units 0, 5, 6 (standard error, input, output): the stream stays open at close.
+//   special      a FIFO, a device or the console's own file: no stream until its first statement
+//                opens it, for that statement's direction; never renamed or cut.
+//   record       a file connected for reading only: the record, a folder, a file this user may not
+//                write. No stream for a missing record (it reads as empty) or for one that can only
+//                be written (its first read reports why).
+//   replacement  the stream is the file's temporary file in its folder: renamed over the file at
+//                close once written, removed when nothing was written.
+//   in_place     the stream is the file itself, rewritten in place under an exclusive lock held
+//                until the close, and cut there at what was written.
+// A closing that failed leaves the kind as it was and no stream, so that the report can name the
+// file; the next closing lets the unit go.
+enum class Stream : unsigned char { none, console, special, record, replacement, in_place };
+
 // One numbered connection. Output goes through block: whole records are appended and `used`
 // moves past them in one store, so a signal handler that writes block[0, used) never cuts a record.
 struct Unit {
-  bool connected = false;
-  bool console = false;  // units 0, 5, 6: the stream stays open at close
+  Stream kind = Stream::none;
   int fd = -1;
   char name[kNameMax] = {};  // the file name as opened, NUL-terminated (name_len bytes)
   std::size_t name_len = 0;
-  bool named = false;
   bool readable = false;
   bool writable = false;
   bool last_write = false;
   bool at_end = false;
-  bool seekable = false;
   bool failed = false;  // a write failed: buffered output is dropped, nothing more is written
-  // Not a regular file (FIFO, device, terminal): opened at its first statement, for reading or for
-  // writing only, and never renamed or cut.
-  bool special = false;
   bool may_block = false;  // writes may wait (pipe, FIFO, terminal): written a few records at a time
   bool started = false;    // the first write has begun the file's new content
-  // The stream is the temporary file in the file's folder: renamed over the file at close once
-  // written, removed when nothing was written.
-  bool in_temp = false;
-  // The stream is the file itself, rewritten in place under an exclusive lock held to the close.
-  bool in_place = false;
-  int twin = -1;    // a console stream that the file is: output goes through a copy of it
+  int twin = -1;    // a console descriptor (1 or 2) that the file is: output goes through a copy of it
   int dir_fd = -1;  // the folder of the file the name finally names (symbolic links followed)
   char base[kNameMax] = {};      // that file's name in the folder
   char temp[kNameMax + 48] = {};  // the temporary file's name in the folder
