@@ -23,6 +23,7 @@ inline constexpr int kFileUnit = 11;
 class Format;
 struct Item;
 struct Slot;
+enum class Access;
 // 2π as the driver writes it wherever a frequency turns into an angular frequency.
 inline constexpr double kTwoPi = 6.283185307;
 
@@ -104,10 +105,10 @@ void report(std::initializer_list<Item> items);
 // slots hold it already, taken from the choices before the first stage.
 void answer(std::initializer_list<Slot> slots);
 
-// Connects kFileUnit to the file named on the command line (given), or in the dialogue: writes the
-// question ask and reads the answer's first 30 characters into name. The input file of stage 1, the
-// output file of stage 10.
-void open_answered_file(const Format& ask, char (&name)[30], std::string_view given);
+// Connects kFileUnit for access to the file named on the command line (given), or in the dialogue:
+// writes the question ask and reads the answer's first 30 characters into name. The input file of
+// stage 1 (read only), the output file of stage 10.
+void open_answered_file(const Format& ask, char (&name)[30], std::string_view given, Access access);
 
 // Stage 1: asks for the input file, reads its header and rows; sets nt and dt and reports them.
 void input_stage();

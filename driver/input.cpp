@@ -21,18 +21,19 @@ void reverse(double* x, std::int32_t nt) {
 
 }  // namespace
 
-void open_answered_file(const Format& ask, char (&name)[30], std::string_view given) {
+void open_answered_file(const Format& ask, char (&name)[30], std::string_view given, Access access) {
   if (choices != nullptr) {
-    open_unit(kFileUnit, given);
+    open_unit(kFileUnit, given, access);
     return;
   }
   write_formatted(kConsoleOut, ask, {});
-  read_formatted_text(kConsoleIn, kName, name, 30);
-  open_unit(kFileUnit, {name, 30});
+  // A name cut inside a word would name some other file, perhaps one that exists.
+  if (read_formatted_text(kConsoleIn, kName, name, 30)) fatal(kFileUnit, Reason::name_too_long, 0, {name, 30});
+  open_unit(kFileUnit, {name, 30}, access);
 }
 
 void input_stage() {
-  open_answered_file(kAskInput, sc.infile, choices != nullptr ? choices->record : std::string_view());
+  open_answered_file(kAskInput, sc.infile, choices != nullptr ? choices->record : std::string_view(), Access::read);
 
   // Header items that the read leaves unfilled (a slash, a null value) are written later as
   // column names: blanks keep those columns clean.

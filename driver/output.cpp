@@ -82,7 +82,7 @@ void output_stage() {
   // A negative answer writes every sample: the step is never zero or negative.
   sc.iskip = std::max(sc.iskip, 0);
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
-  open_answered_file(kAskOutput, sc.outfile, choices != nullptr ? choices->output : std::string_view());
+  open_answered_file(kAskOutput, sc.outfile, choices != nullptr ? choices->output : std::string_view(), Access::write);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
   // Samples 1, 1 + iskip, 1 + 2·iskip, ... up to nt.
   const std::int64_t rows = sc.nt >= 1 ? (std::int64_t{sc.nt} - 1) / sc.iskip + 1 : 0;

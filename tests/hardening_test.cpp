@@ -1,8 +1,10 @@
 // Bad input and faults end to end: what the user sees, how the run ends and which files are left,
 // one group per row of the README's table "Bad input and faults".
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,9 +13,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -26,6 +32,13 @@ using Files = std::map<std::string, std::string>;
 using namespace pieces;
 
 constexpr int kSkipped = 77;  // exit status of a child that could not give up root
+
+// User and group ids that nobody has: files given to them belong to "another user".
+constexpr uid_t kOther = 23456;
+constexpr gid_t kOtherGroup = 34567;
+
+// The console text of a run that ends at the open or the close of "amp2.csv".
+const std::string kUntilSpectrum = kWholeDialogue.substr(0, kWholeDialogue.find("\n Cutting"));
 
 // Options whose child runs prepare (still privileged, in the run's folder), then, when it is root,
 // becomes the unprivileged user so that file permissions apply; exits kSkipped if it cannot.
@@ -114,6 +127,35 @@ TEST(BadInputFile, WithoutReadPermissionIsNeverEmptied) {
   expect_fatal({"write-only", {{"secret.txt", kRecord}}, "secret.txt\n", kAskInput,
                 report("list in: Permission denied", unit11 + "secret.txt", "list io", true), {{"secret.txt", kRecord}}},
                unprivileged([] { ::chmod("secret.txt", 0222); }));
+}
+
+TEST(BadInputFile, IsOnlyReadAndNothingIsCreatedForIt) {
+  // A missing record in a folder that cannot be written: the end-of-file report, as anywhere.
+  expect_fatal({"missing record, read-only folder", {}, "nosuch.txt\n", kAskInput,
+                report("list in: end of file", "apparent state: unit 11 named nosuch.txt", "list io", true), {}},
+               unprivileged([] { ::chmod(".", 0555); }));
+
+  // An existing record is opened for reading only: a file watcher sees no write.
+  int watch = -1;
+  harness::Options o;
+  o.feed = [&watch](pid_t, int fd, const std::string& stdout_path) {
+    watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ::inotify_add_watch(watch, (harness::work_folder(stdout_path) + "/in.txt").c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+    (void)!::write(fd, kAnswers.data(), kAnswers.size());
+    ::close(fd);
+  };
+  auto r = harness::run("", {{"in.txt", kRecord}}, o);
+  expect_success(r);
+  alignas(inotify_event) char events[4096];
+  const ssize_t n = ::read(watch, events, sizeof events);
+  ::close(watch);
+  std::uint32_t seen = 0;
+  for (ssize_t at = 0; at < n;) {
+    const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+    seen |= e->mask;
+    at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+  }
+  EXPECT_EQ(seen & (IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE), std::uint32_t{IN_CLOSE_NOWRITE});
 }
 
 TEST(BadInputFile, LinesOfAMegabyteAreReadThrough) {
@@ -219,7 +261,7 @@ TEST(ConsoleInput, EndsAtEveryReadOfTheLongestDialogue) {
 
 TEST(OutputFault, FoldersAndFilesThatCannotBeWritten) {
   const FatalCase cases[] = {
-      {"working folder read-only", {{"in.txt", kRecord}}, kAnswers, kWholeDialogue.substr(0, kWholeDialogue.find("\n Cutting")),
+      {"working folder read-only", {{"in.txt", kRecord}}, kAnswers, kUntilSpectrum,
        report("open: Permission denied", "apparent state: unit 10 named amp2.csv", "list io", false),
        {{"in.txt", kRecord}}},
       {"output folder read-only", {{"in.txt", kRecord}, {"ro/keep", "x"}}, "in.txt\n0\n0\n0\n0\n0\nro/out.csv\n\n",
@@ -437,20 +479,24 @@ std::string read_all(int fd) {
   return text;
 }
 
+// A feed that names the FIFO in.fifo as the input file, with the answers of a plain run, and writes
+// the three-sample record into it after the program has opened it.
+void feed_record_through_fifo(pid_t, int fd, const std::string& stdout_path) {
+  const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
+  ::mkfifo(fifo.c_str(), 0600);
+  const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
+  (void)!::write(fd, answers.data(), answers.size());
+  const int w = ::open(fifo.c_str(), O_WRONLY);
+  (void)!::write(w, kRecord.data(), kRecord.size());
+  ::close(w);
+  ::close(fd);
+}
+
 TEST(SpecialFile, FifosAreReadToTheirEndAndGetEveryByte) {
   // The input file a FIFO whose writer comes after the program opened it: the record ends with the
   // writer's close.
   harness::Options in;
-  in.feed = [](pid_t, int fd, const std::string& stdout_path) {
-    const std::string fifo = harness::work_folder(stdout_path) + "/in.fifo";
-    ::mkfifo(fifo.c_str(), 0600);
-    const std::string answers = "in.fifo\n0\n0\n0\n0\n0\nout.csv\n\n";
-    (void)!::write(fd, answers.data(), answers.size());
-    const int w = ::open(fifo.c_str(), O_WRONLY);
-    (void)!::write(w, kRecord.data(), kRecord.size());
-    ::close(w);
-    ::close(fd);
-  };
+  in.feed = feed_record_through_fifo;
   auto r = harness::run("", {}, in);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.files, (Files{{"amp2.csv", kAmp}, {"out.csv", kOut}}));
@@ -532,6 +578,12 @@ TEST(LongName, CutInsideAWordIsRefused) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {cut_output, kOut}}));
   }
+  // A blank in column 30 with text after it: the first 29 characters name the file, and an older
+  // file of that name is replaced; the rest is a note.
+  const std::string name29 = cut_output.substr(0, 29);
+  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\n" + name29 + " v2.csv\n\n", {{"in.txt", kRecord}, {name29, "older"}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {name29, kOut}}));
 }
 
 TEST(ByteOrderMark, OnTheAnswersAndOnTheRecordIsPassedOver) {
@@ -585,6 +637,165 @@ TEST(Rewrite, KeepsPermissionBitsLinksAndWritesInPlaceWhereItMust) {
   if (r.status == kSkipped) GTEST_SKIP() << "cannot run as an unprivileged user";
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"out.csv", kOut}}));
+}
+
+// Skips the test unless it runs as root, which can give files to other users' ids.
+#define NEEDS_ROOT() \
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files and links to another user's id"
+
+TEST(SharedFolder, LinksAndFilesOfAnotherUserAreRefused) {
+  NEEDS_ROOT();
+  // The run's folder as /tmp is: sticky and writable by everyone, owned by root.
+  const std::string victim = "precious\n";
+  harness::Options planted_link;
+  planted_link.in_child = [] {
+    ::chmod(".", 01777);
+    (void)!::symlink("victim.txt", "amp2.csv");
+    (void)!::lchown("amp2.csv", kOther, kOther);
+  };
+  expect_fatal({"a link of another user", {{"in.txt", kRecord}, {"victim.txt", victim}}, kAnswers, kUntilSpectrum,
+                report("open: Permission denied", "apparent state: unit 10 named amp2.csv", "list io", false),
+                {{"in.txt", kRecord}, {"victim.txt", victim}}},
+               planted_link);
+  // Another user's file is not written either; another user's record is read as any other.
+  harness::Options planted_file;
+  planted_file.in_child = [] {
+    ::chmod(".", 01777);
+    (void)!::chown("out.csv", kOther, kOther);
+    (void)!::chown("in.txt", kOther, kOther);
+  };
+  expect_fatal({"a file of another user", {{"in.txt", kRecord}, {"out.csv", "older"}}, kAnswers, kWholeDialogue,
+                report("open: Permission denied", "apparent state: unit 11 named out.csv", "", true),
+                {{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"out.csv", "older"}}},
+               planted_file);
+  // A link of the folder's owner is followed, as the system follows it.
+  harness::Options owners_link;
+  owners_link.in_child = [] {
+    ::chmod(".", 01777);
+    (void)!::symlink("victim.txt", "amp2.csv");
+  };
+  auto r = harness::run(kAnswers, {{"in.txt", kRecord}, {"victim.txt", victim}}, owners_link);
+  expect_success(r);
+  EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"victim.txt", kAmp}, {"out.csv", kOut}}));
+}
+
+TEST(Rewrite, ATemporaryFileThatCannotBeMadeIsFatalAndLeavesTheFile) {
+  // Four descriptors: the record comes through a FIFO (one), and the folder of "amp2.csv" takes
+  // the last, so that its temporary file cannot be made.
+  harness::Options o;
+  o.in_child = [] {
+    for (int fd = 3; fd < 64; ++fd) ::close(fd);
+    const rlimit r{4, 4};
+    ::setrlimit(RLIMIT_NOFILE, &r);
+  };
+  o.feed = feed_record_through_fifo;
+  auto r = harness::run("", {{"amp2.csv", "older"}}, o);
+  expect_fatal_end(r, kUntilSpectrum,
+                   report("open: Too many open files", "apparent state: unit 10 named amp2.csv", "list io", false));
+  EXPECT_EQ(r.files, (Files{{"amp2.csv", "older"}}));
+}
+
+TEST(Rewrite, AFileWhoseSyncOrCloseFailedIsNotPutInPlace) {
+  for (const std::string step : {"sync", "close"}) {
+    harness::Options o;
+    o.program = harness::kKillableProgram;
+    o.in_child = [step] { ::setenv("WAVPROC_FAIL", step.c_str(), 1); };
+    expect_fatal({step.c_str(), {{"in.txt", kRecord}, {"amp2.csv", "older"}}, kAnswers, kUntilSpectrum,
+                  report(step + ": Input/output error", "apparent state: unit 10 named amp2.csv", "", false),
+                  {{"in.txt", kRecord}, {"amp2.csv", "older"}}},
+                 o);
+  }
+}
+
+// Starts wavproc in folder with answers as its standard input; returns its pid.
+pid_t start_in(const std::string& folder, const std::string& answers) {
+  int p[2];
+  if (::pipe(p) != 0) return -1;
+  (void)!::write(p[1], answers.data(), answers.size());
+  ::close(p[1]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (::chdir(folder.c_str()) != 0 || null_fd < 0) ::_exit(127);
+    ::dup2(p[0], 0);
+    ::dup2(null_fd, 1);
+    ::dup2(null_fd, 2);
+    ::execl(WAVPROC_BINARY, "wavproc", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(p[0]);
+  return pid;
+}
+
+// True when process pid waits for a file lock held by another.
+bool waits_for_lock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  char mark[24];
+  std::snprintf(mark, sizeof mark, " %ld ", static_cast<long>(pid));
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("->") != std::string::npos && line.find(mark) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(Rewrite, RunsThatRewriteOneFileInPlaceTakeTurns) {
+  // Run A stops after the first block of its output file, which has a second link; run B starts
+  // then and must wait until A has ended: the file is then B's whole file, never a mix.
+  const Files records{{"a.txt", record_of(4096)}, {"b.txt", record_of(5000)}, {"out.csv", "older"}};
+  const std::string answers_a = "a.txt\n0\n0\n0\n0\n0\nout.csv\n\n", answers_b = "b.txt\n0\n0\n0\n0\n0\nout.csv\n\n";
+  const auto b_alone = harness::run(answers_b, records);
+  ASSERT_GT(b_alone.files.at("out.csv").size(), 3u * 65536u);
+  harness::Options o;
+  o.program = harness::kKillableProgram;
+  // Steps 1 to 3 write and place "amp2.csv"; step 5 is the second block of the output file.
+  o.in_child = [] {
+    ::setenv("WAVPROC_STOP_AT_STEP", "5", 1);
+    (void)!::link("out.csv", "other.csv");
+  };
+  int b_status = -1;
+  bool b_waited = false;
+  o.feed = [&](pid_t a, int fd, const std::string& stdout_path) {
+    (void)!::write(fd, answers_a.data(), answers_a.size());
+    ::close(fd);
+    siginfo_t info = {};
+    if (::waitid(P_PID, static_cast<id_t>(a), &info, WSTOPPED) != 0) return;
+    const pid_t b = start_in(harness::work_folder(stdout_path), answers_b);
+    for (;;) {
+      b_waited = waits_for_lock(b);
+      if (b_waited || ::waitid(P_PID, static_cast<id_t>(b), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == b) break;
+      std::this_thread::yield();
+    }
+    ::kill(a, SIGCONT);
+    ::waitpid(b, &b_status, 0);
+  };
+  auto r = harness::run("", records, o);
+  EXPECT_TRUE(b_waited);
+  expect_success(r);
+  EXPECT_EQ(b_status, 0);
+  Files left = b_alone.files;
+  left["other.csv"] = b_alone.files.at("out.csv");
+  // Compared whole, without printing files of 200 kB.
+  EXPECT_TRUE(r.files == left) << "the files are not run B's whole files";
+}
+
+TEST(Rewrite, TheReplacedFileKeepsItsGroupInASetgidFolder) {
+  NEEDS_ROOT();
+  // A new file in a setgid folder would take the folder's group; the older file's is given it.
+  harness::Options o;
+  o.in_child = [] {
+    (void)!::chown("g", 0, kOtherGroup);
+    ::chmod("g", 02777);
+    (void)!::chown("g/out.csv", 0, 0);
+  };
+  gid_t group = kOtherGroup;
+  o.inspect = [&group](const std::string& folder) {
+    struct stat st = {};
+    if (::stat((folder + "/g/out.csv").c_str(), &st) == 0) group = st.st_gid;
+  };
+  auto r = harness::run("in.txt\n0\n0\n0\n0\n0\ng/out.csv\n\n", {{"in.txt", kRecord}, {"g/out.csv", "older"}}, o);
+  expect_success(r);
+  EXPECT_EQ(group, 0u);
+  EXPECT_EQ(r.files, (Files{{"in.txt", kRecord}, {"amp2.csv", kAmp}, {"g/out.csv", kOut}}));
 }
 
 }  // namespace

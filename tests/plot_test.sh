@@ -3,6 +3,8 @@
 #   example  the pictures of the bundled example's files (PNG, SVG, PDF), in a folder with a blank
 #   gaps     asterisk, NaN and zero fields leave gaps; asterisk times and frequencies get a step axis
 #   errors   each refused call: its message on standard error, its status, no picture left
+#   files    what a picture replaces: only regular files, through a new file; special files and the
+#            console are written directly; a file name that looks like an awk assignment
 set -euo pipefail
 case=$1 wavproc=$(realpath "$2") plot=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -111,7 +113,7 @@ errors)
 1|wavproc-plot: two waveform files given: one of each kind at most|w.csv w2.csv
 1|wavproc-plot: amp2.csv: the picture would replace the data file amp2.csv; name it with -w or -s|-w amp2.csv w.csv amp2.csv
 1|wavproc-plot: p.png: both pictures would go to the same file|-w p.png -s p.png w.csv amp2.csv
-1|wavproc-plot: w.csv: gnuplot could not draw nofolder/w.png|-w nofolder/w.png w.csv
+1|wavproc-plot: nofolder/w.png: cannot be written (no such folder, or no permission to write in it)|-w nofolder/w.png w.csv
 2|wavproc-plot: unknown format 'gif': png, svg or pdf|-f gif w.csv
 2|wavproc-plot: unknown option -x (see --help)|-x w.csv
 2|wavproc-plot: give a waveform file, amp2.csv or a record, one of each at most (see --help)|
@@ -127,6 +129,27 @@ EOF
   fi
   expect "--help" "$("$plot" --help | head -n 1)" "Usage: wavproc-plot [options] WAVEFORM.csv [SPECTRUM.csv] [RECORD]"
   expect "no picture left by a refused call" "$(ls | tr '\n' ' ')" "amp2.csv cut.csv folder header.csv w.csv w2.csv "
+  ;;
+files)
+  printf ' time(s),A                   ,B                   \n 0.000,      1.0000,      1.0000,      0.0000,\n' >"run=3.csv"
+  # A name with "=" is a file, not an assignment that would leave the script reading its input.
+  expect "run=3.csv is read as a file" "$(timeout 60 "$plot" "run=3.csv" </dev/null)" "run=3.png"
+  # An older picture is replaced whole and keeps its permission bits; nothing is left beside it.
+  chmod 640 "run=3.png"
+  "$plot" "run=3.csv" >/dev/null
+  expect "permission bits kept" "$(stat -c %a "run=3.png")" 640
+  expect "nothing left beside the pictures" "$(ls -A | tr '\n' ' ')" "run=3.csv run=3.png "
+  # The console gets the picture alone, and a link to it stays a link (a link of our own stands in
+  # for /dev/stdout, and a device node of our own for /dev/null, so that a fault cannot replace them).
+  ln -s /proc/self/fd/1 stdout-link
+  "$plot" -w stdout-link "run=3.csv" >console.png
+  expect "the picture on standard output" "$(od -An -tx1 -N8 console.png | tr -d ' \n')" 89504e470d0a1a0a
+  expect "the link is still a link" "$(stat -c %F stdout-link)" "symbolic link"
+  if ((EUID == 0)); then
+    mknod null-device c 1 3
+    expect "a device is written, never replaced" "$("$plot" -w null-device "run=3.csv"; stat -c %F null-device)" \
+      "$(printf 'null-device\ncharacter special file')"
+  fi
   ;;
 *) echo "unknown case $case"; exit 2 ;;
 esac

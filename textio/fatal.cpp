@@ -55,6 +55,8 @@ std::size_t reason_text(char* out, Reason reason, int sys_errno) {
     case Reason::open_failed: system_prefix = "open: "; break;
     case Reason::read_failed: system_prefix = "list in: "; break;
     case Reason::write_failed: system_prefix = "write: "; break;
+    case Reason::sync_failed: system_prefix = "sync: "; break;
+    case Reason::close_failed: system_prefix = "close: "; break;
   }
   if (!fixed.empty()) {
     put(out, len, cap, fixed);
@@ -83,7 +85,7 @@ void fatal(int unit, Reason reason, int sys_errno, std::string_view open_name) {
 
   // What the console was shown comes before the report, also where both go to one terminal.
   detail::Unit& out = detail::units[kConsoleOut];
-  if (out.connected) (void)detail::flush_unit(out);
+  if (out.kind != detail::Stream::none) (void)detail::flush_unit(out);
 
   const detail::Unit& u = detail::units[unit];
   constexpr std::size_t cap = sizeof line;
@@ -95,7 +97,7 @@ void fatal(int unit, Reason reason, int sys_errno, std::string_view open_name) {
   if (open_name.data() != nullptr) {
     put(line, len, cap, " named ");
     put(line, len, cap, open_name);
-  } else if (u.connected && u.named) {
+  } else if (u.kind != detail::Stream::none && u.kind != detail::Stream::console) {
     put(line, len, cap, " named ");
     put(line, len, cap, {u.name, u.name_len});
   } else {

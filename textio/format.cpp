@@ -425,15 +425,15 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
   detail::end_formatted();
 }
 
-void read_formatted_text(int unit, const Format& fmt, char* item, int len) {
+bool read_formatted_text(int unit, const Format& fmt, char* item, int len) {
   assert(fmt.ops().size() == 1 && fmt.ops()[0].kind == FormatOp::Kind::text_in && fmt.ops()[0].w == len);
   detail::begin_statement(true, fmt.text());
   detail::prepare_input(unit);
   detail::Unit& u = detail::units[unit];
   detail::ReadOutcome r = detail::read_text_line(u.in, u.at_end, item, len);
   if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
-  detail::name_cut = r.cut_in_word ? item : nullptr;
   detail::end_formatted();
+  return r.cut_in_word;
 }
 
 }  // namespace wavproc

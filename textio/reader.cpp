@@ -83,6 +83,24 @@ int InBuffer::fill() {
   }
 }
 
+// An editor may begin a saved file, or the console's answers, with the UTF-8 byte-order mark: the
+// stream's first block loses it here, before any read sees it.
+bool InBuffer::pass_mark() {
+  static constexpr char kMark[] = "\xEF\xBB\xBF";
+  mark_ = false;
+  for (;;) {
+    const std::size_t have = static_cast<std::size_t>(end_ - cur_);
+    if (std::memcmp(cur_, kMark, std::min<std::size_t>(have, 3)) != 0) return false;
+    if (have >= 3) break;
+    const ssize_t got = ::read(fd_, block_ + have, kBlock - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    end_ += got;
+  }
+  cur_ += 3;
+  return cur_ == end_;
+}
+
 namespace {
 
 constexpr int kEnd = InBuffer::kEnd;

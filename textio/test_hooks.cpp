@@ -16,7 +16,7 @@ void restart_console_input(int fd) {
 
 bool only_consoles_connected() {
   for (const Unit& u : units) {
-    if (u.connected && !u.console) return false;
+    if (u.kind != Stream::none && u.kind != Stream::console) return false;
   }
   return true;
 }

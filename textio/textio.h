@@ -30,6 +30,8 @@ enum class Reason : int {
   open_failed,      // "open: " and the system's text
   read_failed,      // "list in: " and the system's text
   write_failed,     // "write: " and the system's text: data could not be written to the unit's stream
+  sync_failed,      // "sync: " and the system's text: a replaced file's new text did not reach the disk
+  close_failed,     // "close: " and the system's text: the system refused the new text at its close
 };
 
 // The first line of the fatal report for a reason, with the system's text for sys_errno where the
@@ -141,9 +143,14 @@ void start_up();
 // operating-system crash or power loss a file may be empty or hold the older content.
 void set_sync_before_rename(bool sync);
 
-// Connects unit to the file named by the text item name (trailing blanks removed), for update, else
-// for reading only, else created for writing; fatal on failure.
-void open_unit(int unit, std::string_view name);
+// What a file is connected for: a record that is only read (opened for reading, nothing created),
+// or a file that the run writes (replaced whole at the close, or rewritten in place).
+enum class Access { read, write };
+
+// Connects unit to the file named by the text item name (trailing blanks removed), for access;
+// fatal on failure. For writing, an existing file is opened for update, else for reading only,
+// and a missing one is created.
+void open_unit(int unit, std::string_view name, Access access = Access::write);
 // Disconnects unit; a rewritten file is cut at what this connection wrote. Fatal when that fails.
 void close_unit(int unit);
 
@@ -189,7 +196,9 @@ std::int64_t read_list_rows(int unit, int n, const SlotsOf& slots_of) {
 // the wait too.
 void read_line_end(int unit);
 // One formatted "(A30)"-style input statement: fills item from one line; failures are fatal.
-void read_formatted_text(int unit, const Format& fmt, char* item, int len);
+// Returns true when the line ran on past the item inside a word (a character in the item's last
+// column and in the next): a name read so is cut, and names some other file.
+bool read_formatted_text(int unit, const Format& fmt, char* item, int len);
 
 // Closes every unit and ends the process with status 0, writing nothing.
 [[noreturn]] void plain_stop();

@@ -1,15 +1,17 @@
-// Units: connecting the console and files, the record buffers, open and close, free-form
-// statements, the signal handlers and the ends of a run.
+// Units and statements: connecting the console and files, the record buffers, open and close (one
+// closing for every end of a connection, a signal handler's included), the free-form statements
+// and the ends of a run. How a written file is replaced is textio/replace.cpp's; the signal
+// handlers are textio/signals.cpp's.
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <charconv>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -25,12 +27,18 @@ namespace detail {
 Unit units[kUnits];
 std::string_view last_format;
 bool lately_reading = false;
-const char* name_cut = nullptr;
-bool sync_before_rename = true;
+
+// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
+// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
+std::size_t whole_records(const char* p, std::size_t len) {
+  if (len <= PIPE_BUF) return len;
+  for (std::size_t i = PIPE_BUF; i > 0; --i) {
+    if (p[i - 1] == '\n') return i;
+  }
+  return PIPE_BUF;
+}
 
 namespace {
-
-constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 
 // Writes all of text to fd, retrying after interruptions, and adds what the stream took to
 // *written; returns 0 or the errno.
@@ -48,15 +56,6 @@ int write_all(int fd, const char* text, std::size_t len, off_t* written) {
   return 0;
 }
 
-// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
-// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
-std::size_t whole_records(const char* p, std::size_t len) {
-  if (len <= PIPE_BUF) return len;
-  for (std::size_t i = PIPE_BUF; i > 0; --i) {
-    if (p[i - 1] == '\n') return i;
-  }
-  return PIPE_BUF;
-}
 
 // Waits until fd can take a write, with the interrupt and termination signals let through while it
 // waits: their handlers then find the unit's block in a settled state.
@@ -87,21 +86,6 @@ int write_waiting(Unit& u) {
   return 0;
 }
 
-// Writes what the stream takes at once of text to fd, from a signal handler: whole pieces while
-// the stream is ready, never waiting. Returns the bytes written.
-std::size_t write_now(int fd, const char* text, std::size_t len) {
-  std::size_t done = 0;
-  while (done < len) {
-    pollfd p = {fd, POLLOUT, 0};
-    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLOUT) == 0) break;
-    const ssize_t n = ::write(fd, text + done, whole_records(text + done, len - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
 // True when fd is a regular file, whose writes never wait for a reader.
 bool is_regular(int fd) {
   struct stat st = {};
@@ -117,57 +101,16 @@ void flush_console_out() {
 
 void connect_console(int unit, int fd, bool reading) {
   Unit& u = units[unit];
-  u.connected = true;
-  u.console = true;
+  u.kind = Stream::console;
   u.fd = fd;
   u.readable = reading;
   u.writable = !reading;
   u.last_write = !reading;
-  u.seekable = !::isatty(fd);
   u.may_block = !is_regular(fd);
   if (reading) {
     u.in.attach(fd, flush_console_out);
     u.in.skip_mark();
   }
-}
-
-[[noreturn]] void on_interrupt(int) {
-  static const char msg[] = "Interrupt\n";
-  write_now(2, msg, sizeof msg - 1);
-  close_all_from_signal();
-  ::_exit(1);
-}
-
-[[noreturn]] void on_terminate(int) {
-  static const char msg[] = "Killed\n";
-  write_now(2, msg, sizeof msg - 1);
-  close_all_from_signal();
-  ::_exit(1);
-}
-
-[[noreturn]] void abnormal_end_from_signal(const char* msg, std::size_t len) {
-  write_now(2, msg, len);
-  close_all_from_signal();
-  std::signal(SIGABRT, SIG_DFL);
-  std::abort();
-}
-
-[[noreturn]] void on_arithmetic_fault(int) {
-  static const char msg[] = "Floating Exception\n";
-  abnormal_end_from_signal(msg, sizeof msg - 1);
-}
-
-[[noreturn]] void on_abort(int) {
-  static const char msg[] = "IOT Trap\n";
-  abnormal_end_from_signal(msg, sizeof msg - 1);
-}
-
-void install(int sig, void (*handler)(int)) {
-  struct sigaction sa = {};
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  for (int s : kHandled) sigaddset(&sa.sa_mask, s);
-  sigaction(sig, &sa, nullptr);
 }
 
 void close_at_exit() { close_all(); }
@@ -186,71 +129,12 @@ std::string& record() {
 
 namespace {
 
-// Creates the unit's temporary file in its folder, named after the file so that one left by a
-// killed run shows what it is; returns its descriptor, or -1 with errno set.
-int create_temp(Unit& u, mode_t mode) {
-  constexpr std::size_t kKept = 200;  // of the file's name, so that the temporary name stays short
-  const std::size_t base_len = std::min(std::strlen(u.base), kKept);
-  const long pid = static_cast<long>(::getpid());
-  for (int attempt = 0;; ++attempt) {
-    char* p = u.temp;
-    std::memcpy(p, u.base, base_len);
-    p += base_len;
-    std::memcpy(p, ".wavproc-", 9);
-    p += 9;
-    p = std::to_chars(p, p + 20, pid).ptr;
-    if (attempt > 0) {
-      *p++ = '-';
-      p = std::to_chars(p, p + 4, attempt).ptr;
-    }
-    std::memcpy(p, ".tmp", 5);
-    const int fd = ::openat(u.dir_fd, u.temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    // A name taken by a killed run of the same process number is passed by.
-    if (fd >= 0 || errno != EEXIST || attempt == 99) return fd;
-  }
-}
-
-// Starts the new content of a regular file at its first write: into a temporary file that takes
-// the file's owner group and permission bits, or, where a rename cannot put it in place (the
-// folder is not writable, the file has other links or another owner), into the file itself,
-// emptied first so that no older tail can remain behind the new text.
-void begin_rewrite(int unit) {
-  Unit& u = units[unit];
-  SignalGuard guard;
-  if (!u.in_temp && u.dir_fd >= 0) {
-    struct stat st = {};
-    // No link left means another run has put its file in place meanwhile: this run's rename
-    // then replaces that one whole, as it would have replaced the older file.
-    if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink <= 1 && st.st_uid == ::geteuid()) {
-      const int fd = create_temp(u, 0600);
-      if (fd >= 0) {
-        if ((st.st_gid == ::getegid() || ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0) &&
-            ::fchmod(fd, st.st_mode & 07777) == 0) {
-          ::close(u.fd);
-          u.fd = fd;
-          u.in_temp = true;
-        } else {
-          ::close(fd);
-          ::unlinkat(u.dir_fd, u.temp, 0);
-        }
-      }
-    }
-  }
-  if (!u.in_temp && (::lseek(u.fd, 0, SEEK_SET) < 0 || ::ftruncate(u.fd, 0) != 0)) {
-    fatal(unit, Reason::truncation, errno);
-  }
-  u.started = true;
-}
-
 // Opens a file that is not a regular file for the direction of its first statement. It may wait
 // (a FIFO waits for its other end), so the signals stay open meanwhile; returns the descriptor or
 // -1 with errno set.
 int open_special(const Unit& u, bool reading) {
   if (!reading && u.twin >= 0) return ::fcntl(u.twin, F_DUPFD_CLOEXEC, 3);
-  char path[kPathMax];
-  std::memcpy(path, u.name, u.name_len);
-  path[u.name_len] = '\0';
-  return ::open(path, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
+  return ::open(u.name, (reading ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
 }
 
 // Takes the descriptor that open_special gave as the unit's stream.
@@ -259,7 +143,6 @@ void take_special(Unit& u, int fd, bool reading) {
   u.fd = fd;
   u.readable = reading;
   u.writable = !reading;
-  u.seekable = !::isatty(fd);
   u.started = true;
   if (reading) {
     u.in.attach(fd, nullptr);
@@ -272,10 +155,10 @@ void take_special(Unit& u, int fd, bool reading) {
 // Makes sure the unit can take a record: connected for writing, with its block.
 void prepare_output(int unit) {
   Unit& u = units[unit];
-  assert(u.connected);
+  assert(u.kind != Stream::none);
   if (!u.writable) fatal(unit, Reason::cant_write);
-  if (!u.started && !u.console) {
-    if (u.special) {
+  if (!u.started && u.kind != Stream::console) {
+    if (u.kind == Stream::special) {
       const int fd = open_special(u, false);
       if (fd < 0) fatal(unit, Reason::open_failed, errno);
       take_special(u, fd, false);
@@ -316,8 +199,8 @@ void commit_record(int unit, std::string_view rec) {
 // Makes sure the unit can be read, and records that its last operation is a read.
 void prepare_input(int unit) {
   Unit& u = units[unit];
-  assert(u.connected);
-  if (u.special && u.fd < 0) {
+  assert(u.kind != Stream::none);
+  if (u.kind == Stream::special && u.fd < 0) {
     const int fd = open_special(u, true);
     if (fd < 0) fatal(unit, Reason::read_failed, errno);
     take_special(u, fd, true);
@@ -326,10 +209,7 @@ void prepare_input(int unit) {
     // written records go out first.
     if (int err = flush_unit(u)) fatal(unit, Reason::write_failed, err);
     SignalGuard guard;
-    char path[kPathMax];
-    std::memcpy(path, u.name, u.name_len);
-    path[u.name_len] = '\0';
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(u.name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) fatal(unit, Reason::read_failed, errno);
     if (::lseek(fd, u.written, SEEK_SET) < 0) {
       const int err = errno;
@@ -352,63 +232,39 @@ void begin_statement(bool reading, std::string_view format) {
 
 void end_formatted() { last_format = {}; }
 
-SignalGuard::SignalGuard() {
-  sigset_t block;
-  sigemptyset(&block);
-  for (int s : kHandled) sigaddset(&block, s);
-  sigprocmask(SIG_BLOCK, &block, &old_);
-}
-
-SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-
 namespace {
+
+// Writes what is left of the unit's block from a signal handler: only what the stream takes at
+// once where writes may wait, since the run must end now, not wait for a reader; failures ignored.
+void write_from_signal(Unit& u) {
+  const std::size_t used = u.used;
+  const std::size_t sent = u.sent;
+  if (used > sent && !u.failed) {
+    if (u.may_block) {
+      u.written += static_cast<off_t>(write_now(u.fd, u.block + sent, used - sent));
+    } else {
+      off_t written = 0;
+      (void)write_all(u.fd, u.block + sent, used - sent, &written);
+      u.written += written;
+    }
+  }
+  u.used = 0;
+  u.sent = 0;
+}
 
 // Forgets the unit's stream and state; it is free for another open.
 void disconnect(Unit& u) {
   u.in.detach();
   if (u.dir_fd >= 0) ::close(u.dir_fd);
   u.dir_fd = -1;
-  u.connected = false;
-  u.named = false;
+  u.kind = Stream::none;
   u.fd = -1;
   u.at_end = false;
   u.failed = false;
-  u.special = false;
   u.started = false;
-  u.in_temp = false;
   u.twin = -1;
   u.used = 0;
   u.sent = 0;
-}
-
-// Puts a rewritten file's temporary file in place of the file, or removes it when nothing was
-// written, and closes the stream; returns 0 or the errno of the first failure. Unless the caller
-// gave up the wait, the content is on the disk before the rename, so that after a power loss the
-// name holds the older file or the new one. Safe inside a signal handler.
-int put_in_place(Unit& u) {
-  int err = 0;
-  if (!u.started) {
-    ::close(u.fd);
-    ::unlinkat(u.dir_fd, u.temp, 0);
-  } else {
-    if (sync_before_rename && ::fdatasync(u.fd) != 0) err = errno;
-    if (::close(u.fd) != 0 && err == 0 && errno != EINTR) err = errno;
-    at_file_step();
-    if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0 && err == 0) err = errno;
-  }
-  u.fd = -1;
-  u.in_temp = false;
-  return err;
-}
-
-// Cuts a file rewritten in place at what this connection wrote (nothing else may follow the new
-// text); returns 0 or the errno.
-int cut_at_written(const Unit& u) {
-  struct stat st = {};
-  if (::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > u.written) {
-    if (::ftruncate(u.fd, u.written) != 0) return errno;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -421,14 +277,14 @@ int flush_unit(Unit& u) {
   }
   SignalGuard guard;
   // A file that is the console's own comes after the console text shown before it.
-  if (u.twin == 1) {
+  if (u.twin == STDOUT_FILENO) {
     if (int err = flush_unit(units[kConsoleOut])) return err;
   }
   int err = 0;
   if (u.may_block) {
     err = write_waiting(u);
   } else {
-    if (!u.console) at_file_step();
+    if (u.kind != Stream::console) at_file_step();
     err = write_all(u.fd, u.block, u.used, &u.written);
   }
   u.used = 0;
@@ -437,111 +293,73 @@ int flush_unit(Unit& u) {
   return err;
 }
 
-Reason close_quietly(Unit& u, int* sys_errno) {
-  if (!u.connected) return Reason::none;
+Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
+  if (u.kind == Stream::none) return Reason::none;
   SignalGuard guard;
+  Reason reason = Reason::none;
   // A unit whose stream was closed by a closing that failed stays connected only so that the
   // report can name its file: now it is let go. So is a special file no statement opened.
-  if (u.fd < 0) {
+  if (u.fd >= 0) {
+    if (in_signal) {
+      write_from_signal(u);
+    } else if (int err = flush_unit(u)) {
+      *sys_errno = err;
+      return Reason::write_failed;
+    }
+    if (u.kind == Stream::console) return Reason::none;
+    int err = 0;
+    if (u.kind == Stream::replacement) {
+      // A file whose write failed is put in place too, holding what the stream took; its failure
+      // is being reported already.
+      if (const Reason placed = put_in_place(u, &err); placed != Reason::none && !u.failed) {
+        *sys_errno = err;
+        reason = placed;
+      }
+    } else {
+      // A file rewritten in place whose write failed is cut too, at what the stream took.
+      if (u.last_write && u.kind != Stream::special && (err = cut_at_written(u)) != 0 && !u.failed) {
+        *sys_errno = err;
+        reason = Reason::truncation;
+      }
+      // Some file systems report a failed write only when the file is closed.
+      const int rc = ::close(u.fd);
+      const int close_errno = errno;
+      u.fd = -1;
+      if (reason == Reason::none && rc != 0 && close_errno != EINTR && u.last_write && !u.failed) {
+        *sys_errno = close_errno;
+        reason = Reason::write_failed;
+      }
+    }
+  }
+  // A signal handler ends the run next: it only marks the unit, and frees nothing.
+  if (in_signal) {
+    u.kind = Stream::none;
+  } else if (reason == Reason::none) {
     disconnect(u);
-    return Reason::none;
   }
-  if (int err = flush_unit(u)) {
-    *sys_errno = err;
-    return Reason::write_failed;
-  }
-  if (u.console) return Reason::none;
-  Reason reason = Reason::none;
-  if (u.in_temp) {
-    // A file whose write failed is put in place too, holding what the stream took; its failure
-    // is being reported already.
-    const int err = put_in_place(u);
-    if (err != 0 && !u.failed) {
-      *sys_errno = err;
-      reason = Reason::write_failed;
-    }
-    if (reason == Reason::none) disconnect(u);
-    return reason;
-  }
-  // A file rewritten in place whose write failed is cut too, at what the stream took.
-  if (u.last_write && !u.special) {
-    if (const int err = cut_at_written(u); err != 0 && !u.failed) {
-      *sys_errno = err;
-      reason = Reason::truncation;
-    }
-  }
-  // Some file systems report a failed write only when the file is closed.
-  const int rc = ::close(u.fd);
-  const int close_errno = errno;
-  u.fd = -1;
-  if (reason == Reason::none && rc != 0 && close_errno != EINTR && u.last_write && !u.failed) {
-    *sys_errno = close_errno;
-    reason = Reason::write_failed;
-  }
-  if (reason == Reason::none) disconnect(u);
   return reason;
 }
 
 void close_all() {
   for (int unit = 0; unit < kUnits; ++unit) {
     int err = 0;
-    Reason r = close_quietly(units[unit], &err);
+    Reason r = close_stream(units[unit], &err, false);
     if (r != Reason::none) fatal(unit, r, err);
   }
 }
 
 void close_all_from_signal() {
   for (Unit& u : units) {
-    if (!u.connected || u.fd < 0) continue;
-    std::size_t used = u.used;
-    std::size_t sent = u.sent;
-    if (used > sent && !u.failed) {
-      if (u.may_block) {
-        // Only what the stream takes at once: the run must end now, not wait for a reader.
-        u.written += static_cast<off_t>(write_now(u.fd, u.block + sent, used - sent));
-      } else {
-        off_t written = 0;
-        (void)write_all(u.fd, u.block + sent, used - sent, &written);
-        u.written += written;
-      }
-    }
-    u.used = 0;
-    u.sent = 0;
-    if (u.console) continue;
-    if (u.in_temp) {
-      (void)put_in_place(u);
-    } else {
-      if (u.last_write && !u.special) (void)cut_at_written(u);
-      ::close(u.fd);
-    }
-    u.connected = false;
+    int err = 0;
+    (void)close_stream(u, &err, true);
   }
 }
 
 }  // namespace detail
 
+using detail::Stream;
 using detail::Unit;
 using detail::units;
-
-// An editor may begin a saved file, or the console's answers, with the UTF-8 byte-order mark: the
-// stream's first block loses it here, before any read sees it.
-bool detail::InBuffer::pass_mark() {
-  static constexpr char kMark[] = "\xEF\xBB\xBF";
-  mark_ = false;
-  for (;;) {
-    const std::size_t have = static_cast<std::size_t>(end_ - cur_);
-    if (std::memcmp(cur_, kMark, std::min<std::size_t>(have, 3)) != 0) return false;
-    if (have >= 3) break;
-    const ssize_t got = ::read(fd_, block_ + have, kBlock - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    end_ += got;
-  }
-  cur_ += 3;
-  return cur_ == end_;
-}
-
-void set_sync_before_rename(bool sync) { detail::sync_before_rename = sync; }
 
 void start_up() {
   // A console stream closed by the caller would hand its number to the first file opened, and the
@@ -560,12 +378,7 @@ void start_up() {
   // Likewise a console whose reader has gone: the failed write is reported and every file is
   // closed holding what was written, instead of the run vanishing mid-file.
   std::signal(SIGPIPE, SIG_IGN);
-  detail::install(SIGFPE, detail::on_arithmetic_fault);
-  detail::install(SIGABRT, detail::on_abort);
-  struct sigaction old = {};
-  sigaction(SIGINT, nullptr, &old);
-  if (old.sa_handler != SIG_IGN) detail::install(SIGINT, detail::on_interrupt);
-  detail::install(SIGTERM, detail::on_terminate);
+  detail::install_signal_handlers();
 
   detail::connect_console(kStderr, 2, false);
   detail::connect_console(kConsoleIn, 0, true);
@@ -574,59 +387,6 @@ void start_up() {
 }
 
 namespace {
-
-// Splits path at its last slash: the folder part is written into folder ("." when there is none),
-// the rest is returned.
-const char* split_folder(const char* path, char* folder) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::strcpy(folder, ".");
-    return path;
-  }
-  const std::size_t len = slash == path ? 1 : static_cast<std::size_t>(slash - path);
-  std::memcpy(folder, path, len);
-  folder[len] = '\0';
-  return slash + 1;
-}
-
-// Opens the folder of the file that path finally names, following symbolic links (at most 40, as
-// the system does), and writes that file's name in the folder into base (kNameMax bytes); returns
-// the folder's descriptor, or -1 with errno set.
-int open_final_folder(const char* path, char* base) {
-#ifdef O_PATH
-  constexpr int kFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-  constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-  char folder[PATH_MAX];
-  char target[PATH_MAX];
-  const char* name = split_folder(path, folder);
-  // A path's last part longer than the system takes names no file that can be opened.
-  if (std::strlen(name) >= detail::kNameMax) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  int dir = ::openat(AT_FDCWD, folder, kFolder);
-  if (dir < 0) return -1;
-  std::strcpy(base, name);
-  for (int links = 0; links < 40; ++links) {
-    const ssize_t n = ::readlinkat(dir, base, target, sizeof target - 1);
-    if (n < 0) break;
-    target[n] = '\0';
-    name = split_folder(target, folder);
-    const int next = ::openat(dir, folder, kFolder);
-    const int err = next < 0 ? errno : ENAMETOOLONG;
-    ::close(dir);
-    if (next < 0 || std::strlen(name) >= detail::kNameMax) {
-      if (next >= 0) ::close(next);
-      errno = err;
-      return -1;
-    }
-    dir = next;
-    std::strcpy(base, name);
-  }
-  return dir;
-}
 
 // The console stream (1 or 2) that st is the file of, or -1.
 int console_twin(const struct stat& st) {
@@ -637,31 +397,49 @@ int console_twin(const struct stat& st) {
   return -1;
 }
 
-}  // namespace
+// Connects a record that is only read: opened for reading, and nothing is created for it, not even
+// for a moment. A missing record reads as empty; one that can only be written is connected without
+// a stream, and its first read reports why it cannot be read. Returns 0 or the errno of the open.
+int open_to_read(Unit& u, int at, const char* file, bool exists) {
+  u.kind = Stream::record;
+  u.readable = true;
+  u.writable = false;
+  if (!exists) {
+    u.in.attach_text({});
+    return 0;
+  }
+  const int fd = ::openat(at, file, O_RDONLY | O_CLOEXEC | (at == AT_FDCWD ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    const int err = errno;
+    if (err == EACCES && ::faccessat(at, file, W_OK, AT_EACCESS) == 0) {
+      u.readable = false;
+      return 0;
+    }
+    return err;
+  }
+  u.fd = fd;
+  return 0;
+}
 
-void open_unit(int unit, std::string_view name) {
-  assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
-  // Only the open that takes the name from the read's own item refuses it.
-  const bool cut = name.data() == detail::name_cut;
-  detail::name_cut = nullptr;
+// The name as the open takes it, its trailing blanks removed; fatal for a name that cannot name the
+// file typed: all blank, with a NUL byte, or too long.
+std::string_view checked_name(int unit, std::string_view name) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   if (name.empty()) fatal(unit, Reason::null_name, 0, name);
-  // A name cut inside a word would name some other file, perhaps one that exists.
-  if (cut) fatal(unit, Reason::name_too_long, 0, name);
   // A name with a NUL byte would open some other file than the one typed.
   if (name.find('\0') != std::string_view::npos || name.size() >= detail::kPathMax) {
     fatal(unit, Reason::open_failed, name.size() >= detail::kPathMax ? ENAMETOOLONG : EINVAL, name);
   }
-  Unit& u = units[unit];
-  if (u.connected) close_unit(unit);
+  return name;
+}
 
-  detail::SignalGuard guard;
-  char path[detail::kPathMax];
-  std::memcpy(path, name.data(), name.size());
-  path[name.size()] = '\0';
+// Sets up the unit for a new connection to name (kept NUL-terminated): no stream yet, nothing
+// written, nothing met.
+void reset_unit(Unit& u, std::string_view name) {
   std::memcpy(u.name, name.data(), name.size());
+  u.name[name.size()] = '\0';
   u.name_len = name.size();
-  u.console = false;
+  u.kind = Stream::none;
   u.last_write = false;
   u.at_end = false;
   u.failed = false;
@@ -669,73 +447,84 @@ void open_unit(int unit, std::string_view name) {
   u.sent = 0;
   u.written = 0;
   u.started = false;
-  u.in_temp = false;
   u.twin = -1;
-  u.dir_fd = -1;
   u.fd = -1;
+  u.dir_fd = -1;
+}
 
+// Connects a FIFO, a device or the console's own file: it is opened by its first statement, for
+// that statement's direction; fatal when it can be neither read nor written.
+void connect_special(int unit, Unit& u) {
+  if (u.dir_fd >= 0) ::close(u.dir_fd);
+  u.dir_fd = -1;
+  u.readable = ::faccessat(AT_FDCWD, u.name, R_OK, AT_EACCESS) == 0;
+  u.writable = ::faccessat(AT_FDCWD, u.name, W_OK, AT_EACCESS) == 0;
+  if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, {u.name, u.name_len});
+  u.kind = Stream::special;
+  u.may_block = true;
+}
+
+// Connects a regular file, a folder or a name not taken yet, for access, in the folder that
+// open_final_folder gave (none: that open's failure is fatal now).
+void connect_regular(int unit, Unit& u, Access access) {
+  u.may_block = false;
+  if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, {u.name, u.name_len});
+  if (u.base[0] == '\0') {
+    // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
+    ::close(u.dir_fd);
+    u.dir_fd = -1;
+  }
+  const int at = u.dir_fd >= 0 ? u.dir_fd : AT_FDCWD;
+  const char* file = u.dir_fd >= 0 ? u.base : u.name;
   struct stat st = {};
-  const bool exists = ::stat(path, &st) == 0;
-  if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
-  if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
-    // A FIFO, a device or the console's own file: opened by its first statement, for its direction.
-    u.readable = ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
-    u.writable = ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-    if (!u.readable && !u.writable) fatal(unit, Reason::open_failed, EACCES, name);
-    u.special = true;
-    u.may_block = true;
-  } else {
-    u.special = false;
-    u.may_block = false;
-    u.dir_fd = open_final_folder(path, u.base);
-    if (u.dir_fd < 0) fatal(unit, Reason::open_failed, errno, name);
-    if (u.base[0] == '\0') {
-      // A name that ends in a slash names a folder: it is opened as named, and never rewritten.
-      ::close(u.dir_fd);
-      u.dir_fd = -1;
-    }
-    struct stat final_st = {};
-    const bool missing = u.base[0] != '\0' && ::fstatat(u.dir_fd, u.base, &final_st, 0) != 0 && errno == ENOENT;
-    int fd = -1;
-    if (missing) {
-      // A new file comes into being whole at the close; until then it is the temporary file,
-      // which reads as empty.
-      fd = detail::create_temp(u, 0666);
-      u.in_temp = fd >= 0;
-      u.readable = u.writable = true;
-    } else {
-      const int at = u.base[0] != '\0' ? u.dir_fd : AT_FDCWD;
-      const char* file = u.base[0] != '\0' ? u.base : path;
-      u.readable = u.writable = true;
-      fd = ::openat(at, file, O_RDWR | O_CLOEXEC);
-      if (fd < 0) {
-        u.writable = false;
-        fd = ::openat(at, file, O_RDONLY | O_CLOEXEC);
-      }
-      if (fd < 0) {
-        u.readable = false;
-        u.writable = true;
-        fd = ::openat(at, file, O_WRONLY | O_CLOEXEC);
-      }
-    }
-    if (fd < 0) {
-      const int err = errno;
-      if (u.dir_fd >= 0) ::close(u.dir_fd);
-      u.dir_fd = -1;
-      fatal(unit, Reason::open_failed, err, name);
-    }
-    u.fd = fd;
-    u.seekable = !::isatty(fd);
-    u.in.attach(fd, nullptr);
+  const bool found = ::fstatat(at, file, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool missing = !found && errno == ENOENT;
+  const int err = access == Access::read ? open_to_read(u, at, file, !missing)
+                                         : detail::open_to_write(u, at, file, found ? &st : nullptr);
+  if (err != 0) {
+    if (u.dir_fd >= 0) ::close(u.dir_fd);
+    u.dir_fd = -1;
+    fatal(unit, Reason::open_failed, err, {u.name, u.name_len});
+  }
+  if (u.fd >= 0) {
+    u.in.attach(u.fd, nullptr);
     u.in.skip_mark();
   }
-  u.named = true;
-  u.connected = true;
+}
+
+}  // namespace
+
+void open_unit(int unit, std::string_view name, Access access) {
+  assert(unit >= 0 && unit < kUnits && unit != kStderr && unit != kConsoleIn && unit != kConsoleOut);
+  name = checked_name(unit, name);
+  Unit& u = units[unit];
+  if (u.kind != Stream::none) close_unit(unit);
+  {
+    detail::SignalGuard guard;
+    reset_unit(u, name);
+    // Every symbolic link on the way is checked first, whatever the name turns out to be.
+    u.dir_fd = detail::open_final_folder(u.name, u.base);
+    if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
+    struct stat st = {};
+    const bool exists = ::stat(u.name, &st) == 0;
+    if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
+    if (exists && (u.twin >= 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
+      connect_special(unit, u);
+    } else {
+      connect_regular(unit, u, access);
+    }
+  }
+  // Runs that rewrite one file in place take turns; the wait lets the signals through, since the
+  // unit is settled.
+  if (u.kind == Stream::in_place) {
+    while (::flock(u.fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
 }
 
 void close_unit(int unit) {
   int err = 0;
-  Reason r = detail::close_quietly(units[unit], &err);
+  Reason r = detail::close_stream(units[unit], &err, false);
   if (r != Reason::none) fatal(unit, r, err);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -20,33 +21,40 @@ inline constexpr std::size_t kNameMax = 256;
 // the system takes.
 inline constexpr std::size_t kPathMax = PATH_MAX;
 
+// What a unit is connected to; each kind is one state of a unit:
+//   none         not connected: no stream, nothing buffered.
+//   console      units 0, 5, 6 (standard error, input, output): the stream stays open at close.
+//   special      a FIFO, a device or the console's own file: no stream until its first statement
+//                opens it, for that statement's direction; never renamed or cut.
+//   record       a file connected for reading only: the record, a folder, a file this user may not
+//                write. No stream for a missing record (it reads as empty) or for one that can only
+//                be written (its first read reports why).
+//   replacement  the stream is the file's temporary file in its folder: renamed over the file at
+//                close once written, removed when nothing was written.
+//   in_place     the stream is the file itself, rewritten in place under an exclusive lock held
+//                until the close, and cut there at what was written.
+// A closing that failed leaves the kind as it was and no stream, so that the report can name the
+// file; the next closing lets the unit go.
+enum class Stream : unsigned char { none, console, special, record, replacement, in_place };
+
 // One numbered connection. Output goes through block: whole records are appended and `used`
 // moves past them in one store, so a signal handler that writes block[0, used) never cuts a record.
 struct Unit {
-  bool connected = false;
-  bool console = false;  // units 0, 5, 6: the stream stays open at close
+  Stream kind = Stream::none;
   int fd = -1;
-  char name[kPathMax] = {};
+  char name[kPathMax] = {};  // the file name as opened, NUL-terminated (name_len bytes)
   std::size_t name_len = 0;
-  bool named = false;
   bool readable = false;
   bool writable = false;
   bool last_write = false;
   bool at_end = false;
-  bool seekable = false;
   bool failed = false;  // a write failed: buffered output is dropped, nothing more is written
-  // Not a regular file (FIFO, device, terminal): opened at its first statement, for reading or for
-  // writing only, and never renamed or cut.
-  bool special = false;
   bool may_block = false;  // writes may wait (pipe, FIFO, terminal): written a few records at a time
   bool started = false;    // the first write has begun the file's new content
-  // The stream is the temporary file in the file's folder: renamed over the file at close once
-  // written, removed when nothing was written.
-  bool in_temp = false;
-  int twin = -1;    // a console stream that the file is: output goes through a copy of it
+  int twin = -1;    // a console descriptor (1 or 2) that the file is: output goes through a copy of it
   int dir_fd = -1;  // the folder of the file the name finally names (symbolic links followed)
   char base[kNameMax] = {};      // that file's name in the folder
-  char temp[kNameMax + 32] = {};  // the temporary file's name in the folder
+  char temp[kNameMax + 48] = {};  // the temporary file's name in the folder
   InBuffer in;
   char* block = nullptr;
   volatile std::size_t used = 0;
@@ -59,9 +67,9 @@ extern Unit units[kUnits];
 // The statement bookkeeping of the fatal report: the recorded format (empty: none) and direction.
 extern std::string_view last_format;
 extern bool lately_reading;
-// The item of the last file-name read when that read cut the name inside a word; the next open
-// refuses a name held there.
-extern const char* name_cut;
+
+// The signals whose handlers touch the unit table.
+inline constexpr int kHandled[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 
 // Blocks the signals whose handlers touch the unit table, for the life of the object.
 class SignalGuard {
@@ -91,13 +99,45 @@ void end_formatted();
 // Writes the unit's buffered records to its stream; on failure returns the errno (0 on success)
 // and marks the unit failed, dropping what was buffered.
 int flush_unit(Unit& u);
-// Flushes, cuts a rewritten file at what this connection wrote, closes a named file and
-// disconnects; returns Reason::none, or the reason with *sys_errno set.
-Reason close_quietly(Unit& u, int* sys_errno);
+// The one closing of a unit, for every end of a connection: flushes, puts a replaced file in place
+// or cuts a file rewritten in place at what this connection wrote, closes a named file and
+// disconnects; returns Reason::none, or the reason with *sys_errno set. in_signal: from inside a
+// signal handler, async-signal-safe: writes only what a stream takes at once, and marks the unit
+// disconnected without freeing anything.
+Reason close_stream(Unit& u, int* sys_errno, bool in_signal);
 // The closing of every unit, in order; the first failure is fatal.
 void close_all();
 // The closing of every unit from inside a signal handler: async-signal-safe, failures ignored.
 void close_all_from_signal();
+
+// The length of the next piece of bytes [p, p + len) for a stream whose writes may wait: whole
+// records, at most PIPE_BUF bytes, so that a pipe takes each piece whole or not at all.
+std::size_t whole_records(const char* p, std::size_t len);
+
+// textio/signals.cpp: installs the handlers of the four signals (an interrupt ignored at the start
+// stays ignored); and writes what the stream takes at once of text to fd, never waiting, from a
+// signal handler (whole pieces while the stream is ready), returning the bytes written.
+void install_signal_handlers();
+std::size_t write_now(int fd, const char* text, std::size_t len);
+
+// textio/replace.cpp, the whole-file replacement.
+extern bool sync_before_rename;
+// Creates the unit's temporary file in its folder under an unpredictable name; returns its
+// descriptor, or -1 with errno set.
+int create_temp(Unit& u, mode_t mode);
+// Starts the new content of a file at its first write: a file rewritten in place is emptied.
+void begin_rewrite(int unit);
+// Puts a replaced file's temporary file in place, or removes it; Reason::none or the reason with
+// *sys_errno set. Safe inside a signal handler.
+Reason put_in_place(Unit& u, int* sys_errno);
+// Cuts a file rewritten in place at what this connection wrote; 0 or the errno.
+int cut_at_written(const Unit& u);
+// Opens the folder of the file that path finally names, symbolic links followed, and writes the
+// file's name in it into base; the folder's descriptor, or -1 with errno set.
+int open_final_folder(const char* path, char* base);
+// Connects a file that the run writes, as a temporary file or in place (st: null when missing);
+// 0 or the errno of the failure.
+int open_to_write(Unit& u, int at, const char* file, const struct stat* st);
 
 // The moment before a write of a file's block or the placing of a rewritten file: the test build's
 // file_step hook, where it is set; nothing in the shipped program.
