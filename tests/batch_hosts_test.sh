@@ -61,9 +61,16 @@ StrictModes no
 PermitRootLogin prohibit-password
 SetEnv PATH=$(dirname "$wavproc"):/usr/bin:/bin HOME=$work/home
 CONF
-  # sshd listens before it returns to the shell: no wait is needed.
-  /usr/sbin/sshd -f "$work/sshd_$port.conf" -E "$work/sshd_$port.log" || skip "sshd did not start (see its log)"
-  servers+=("$(cat "$work/sshd_$port.pid")")
+  # In the foreground (-D), so that its process is this script's child from the start; the test
+  # goes on once the server takes connections.
+  /usr/sbin/sshd -D -f "$work/sshd_$port.conf" -E "$work/sshd_$port.log" &
+  servers+=("$!")
+  for ((look = 0; look < 60000; ++look)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    kill -0 "${servers[-1]}" 2>/dev/null || skip "sshd did not start: $(cat "$work/sshd_$port.log")"
+    sleep 0.001
+  done
+  ((look < 60000)) || fail "sshd on port $port takes no connection"
 done
 cat > "$work/ssh.conf" <<CONF
 Host one two three
