@@ -128,6 +128,7 @@ Trace trace_of(const StreamId& id, Piece& seg, const std::string& file) {
   if (orientation == 'E') t.azimuth = 90;
   t.quantity = Quantity::counts;
   t.unit = "counts";
+  t.counts = true;
   t.dt = 1.0 / seg.rate;
   t.start.known = true;
   t.start.ns = seg.start_ns;

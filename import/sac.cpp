@@ -136,7 +136,7 @@ void set_quantity(std::int32_t idep, Trace& trace) {
     case 7: trace.quantity = Quantity::velocity; trace.unit = "nm/s"; return;
     case 8: trace.quantity = Quantity::acceleration; trace.unit = "nm/s2"; return;
     case 50: trace.quantity = Quantity::unknown; trace.unit = "volts"; return;
-    default: trace.quantity = Quantity::counts; trace.unit = "counts"; return;
+    default: trace.quantity = Quantity::counts; trace.unit = "counts"; trace.counts = true; return;
   }
 }
 
