@@ -7,8 +7,8 @@
 
 namespace wavproc::import {
 
-// The text of a record of two components at interval dt; time i is i*dt, so that time 2 minus
-// time 1 reads back as dt exactly. Names holding a slash are quoted, as wavproc's header reading
+// The text of a record of two components at interval dt; time i is i times dt's decimal, so that
+// time 2 minus time 1 reads back as dt exactly. Names holding a slash are quoted, as wavproc's header reading
 // would otherwise end at the slash.
 std::string record_text(double dt, const std::string& name1, const std::string& name2,
                         std::span<const double> c1, std::span<const double> c2);
