@@ -114,7 +114,7 @@ errors)
 1|wavproc-plot: w.csv: gnuplot could not draw nofolder/w.png|-w nofolder/w.png w.csv
 2|wavproc-plot: unknown format 'gif': png, svg or pdf|-f gif w.csv
 2|wavproc-plot: unknown option -x (see --help)|-x w.csv
-2|wavproc-plot: give one waveform file and optionally amp2.csv (see --help)|
+2|wavproc-plot: give a waveform file, amp2.csv or a record, one of each at most (see --help)|
 EOF
   actual=$(GNUPLOT=/nonexistent/gnuplot "$plot" w.csv 2>&1) && code=0 || code=$?
   expect "gnuplot missing" "$code $actual" \
@@ -125,7 +125,7 @@ EOF
     expect "unreadable file" "$code $actual" "1 wavproc-plot: w.csv: cannot be read (permission denied)"
     chmod 644 w.csv
   fi
-  expect "--help" "$("$plot" --help | head -n 1)" "Usage: wavproc-plot [options] WAVEFORM.csv [SPECTRUM.csv]"
+  expect "--help" "$("$plot" --help | head -n 1)" "Usage: wavproc-plot [options] WAVEFORM.csv [SPECTRUM.csv] [RECORD]"
   expect "no picture left by a refused call" "$(ls | tr '\n' ' ')" "amp2.csv cut.csv folder header.csv w.csv w2.csv "
   ;;
 *) echo "unknown case $case"; exit 2 ;;
