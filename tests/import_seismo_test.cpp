@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,116 @@ TEST(SeismoReaders, BadInputsAreRefusedWithTheirReason) {
     ASSERT_TRUE(got.failed) << c.what;
     EXPECT_EQ(got.failure.reason.rfind(c.reason, 0), 0u) << c.what << ": " << got.failure.reason;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// miniSEED 2 records with the station (5 characters) and channel (3) of their headers replaced.
+std::string renamed(std::string records, const std::string& station, const std::string& channel) {
+  for (std::size_t at = 0; at + 512 <= records.size(); at += 512) {
+    records.replace(at + 8, 5, (station + "     ").substr(0, 5));
+    records.replace(at + 15, 3, channel);
+  }
+  return records;
+}
+
+// A run of wavproc-import in a fresh folder holding files.
+harness::Result import(const std::map<std::string, std::string>& files, std::vector<std::string> args) {
+  harness::Options options;
+  options.program = WAVPROC_IMPORT_BINARY;
+  options.args = std::move(args);
+  return harness::run("", files, options);
+}
+
+// One file of two stations: BH1 and BH2 of TEST, in reverse order, become one record; the lone
+// BHE of OTHER is refused, and TEST's record is still written.
+TEST(MseedImport, OneRecordPerStationAndInstrument) {
+  auto records = [](const char* name) { return harness::read_source_file(kData + name); };
+  std::string bh1 = renamed(records("reference-testdata-steim1.mseed2"), "TEST", "BH1");
+  std::string bh2 = renamed(records("reference-testdata-steim2.mseed2"), "TEST", "BH2");
+  std::string reversed;
+  for (std::size_t at = bh2.size(); at > 0; at -= 512) reversed += bh2.substr(at - 512, 512);
+  std::string other = renamed(records("reference-testdata-int16.mseed2"), "OTHER", "BHE");
+  harness::Result r = import({{"day.mseed", bh1 + other + reversed}}, {"-d", ".", "day.mseed"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "./day_XX.TEST..BH.txt: day.mseed (miniSEED 2), station TEST, components BH1(counts) BH2(counts), start "
+            "2012-05-12T00:00:00 UTC, dt 0.025 s, 499 samples, counts, mean BH1 -3.00543e+06 counts, BH2 -3.00543e+06 counts "
+            "(kept), cut BH1 0 at the start and 1 at the end\n");
+  EXPECT_EQ(r.err,
+            "wavproc-import: ./day_XX.TEST..BH.txt: cut from day.mseed BH1 0 at the start and 1 at the end to the "
+            "common span\n"
+            "wavproc-import: day.mseed: one component only (BHE): --single makes a record of it with zeros beside it\n");
+  const std::string& text = r.files["day_XX.TEST..BH.txt"];
+  EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1) + 1), "time BH1(counts) BH2(counts)\n0 0 0\n");
+}
+
+// What the command makes of gaps, windows in UTC, long records and sensitivities.
+TEST(SeismoImport, WindowsGapsAndLongRecords) {
+  std::string gapped = int32_records({0, 1, 3, 4});  // 00:00:05.7 to 00:00:08.55 missing
+  std::string sac = harness::read_source_file(kData + kSac);
+  std::string day = with_word(sac, 70 + 9, 40000) + std::string(4 * (40000 - 1225), '\0');  // 40000 samples
+  const std::vector<std::string> one = {"-o", "r.txt", "--single", "--channels"};
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // the start of standard output (status 0) or standard error
+  } cases[] = {
+      {"gap in the record", {"BHZ", "g.mseed"}, 1,
+       "wavproc-import: g.mseed: XX.TEST..BHZ has a gap inside the window at 2012-05-12T00:00:05.7 UTC for 2.85 s: "},
+      {"longest segment", {"BHZ", "--longest-segment", "g.mseed"}, 0,
+       "r.txt: g.mseed (miniSEED 2), station TEST, components BHZ(counts) zeros, start 2012-05-12T00:00:00 UTC, dt "
+       "0.025 s, 228 samples"},
+      {"UTC window after the gap", {"BHZ", "--start", "2012-05-12T00:00:09Z", "--duration", "2", "g.mseed"}, 0,
+       "r.txt: g.mseed (miniSEED 2), station TEST, components BHZ(counts) zeros, start 2012-05-12T00:00:09 UTC, dt "
+       "0.025 s, 80 samples"},
+      {"UTC end before the gap", {"BHZ", "--duration", "2012-05-12T00:00:05.7", "g.mseed"}, 0,
+       "r.txt: g.mseed (miniSEED 2), station TEST, components BHZ(counts) zeros, start 2012-05-12T00:00:00 UTC, dt "
+       "0.025 s, 228 samples"},
+      {"window in the gap", {"BHZ", "--start", "6", "--duration", "1", "g.mseed"}, 1,
+       "wavproc-import: g.mseed: the window holds no sample of XX.TEST..BHZ\n"},
+      {"long record", {"EHZ", "d.sac"}, 1,
+       "wavproc-import: d.sac: the record has 40000 samples and wavproc takes at most 32768: choose a window with "
+       "--start and --duration (seconds from the first sample, or UTC times); it spans from 2016-10-27T00:36:00 to "
+       "2016-10-27T00:49:19.98 UTC\n"},
+      {"sensitivity", {"EHZ", "--sensitivity", "2e-9:m/s", "--duration", "600", "d.sac"}, 0,
+       "r.txt: d.sac (SAC binary (little-endian)), station TIMB, components EHZ(cm/s) zeros, start "
+       "2016-10-27T00:36:00 UTC, dt 0.02 s, 30000 samples, counts / 2e-09 (sensitivity, counts per m/s) x 100 -> "
+       "cm/s"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = one;
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    harness::Result r = import({{"g.mseed", gapped}, {"d.sac", day}}, args);
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+    EXPECT_EQ((c.status == 0 ? r.out : r.err).rfind(c.said, 0), 0u) << c.what << ": " << r.out << r.err;
+    EXPECT_EQ(r.files.count("r.txt"), c.status == 0 ? 1u : 0u) << c.what;
+  }
+}
+
+// A real SAC record through the whole chain: imported, processed by wavproc with the example's
+// answers (band-pass, integration to velocity), and drawn by wavproc-plot next to the record.
+TEST(SeismoImport, RealRecordToThePictures) {
+  harness::Result imported = import({{"timb.sac", harness::read_source_file(kData + kSac)}},
+                                    {"-o", "timb.txt", "--single", "--channels", "EHZ", "timb.sac"});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const std::string record = imported.files["timb.txt"];
+  EXPECT_EQ(record.substr(0, record.find('\n')), "time EHZ(counts) zeros");
+  EXPECT_NE(record.find("\n0.02 "), std::string::npos);  // wavproc's dt: time 2 minus time 1
+  harness::Result processed =
+      harness::run("timb.txt\n0\n1\n0.1 0.2 20 25\n1\n0\n1\nvelocity.csv\n", {{"timb.txt", record}});
+  ASSERT_EQ(processed.status, 0) << processed.err;
+  EXPECT_NE(processed.out.find("NT and DT= 1225  0.02"), std::string::npos) << processed.out;
+  harness::Options plot;
+  plot.program = std::string(WAVPROC_SOURCE_DIR) + "/plot/wavproc-plot";
+  plot.args = {"velocity.csv", "amp2.csv", "timb.txt"};
+  harness::Result drawn = harness::run("", processed.files, plot);
+  EXPECT_EQ(drawn.status, 0) << drawn.err;
+  for (const char* picture : {"velocity.png", "amp2.png", "timb.png"})
+    EXPECT_EQ(drawn.files.count(picture), 1u) << picture << ": " << drawn.err;
 }
 
 }  // namespace
