@@ -255,12 +255,15 @@ Conversion conversion_of(const std::string& unit, bool keep) {
   }
   if (u == "MM/S2" || u == "MM/S/S" || u == "MM/S^2" || u == "MM/S**2") return {"gal", 1, 10};
   if (u == "M/S2" || u == "M/S/S" || u == "M/S^2" || u == "M/S**2") return {"gal", 100, 1};
+  if (u == "NM/S2") return {"gal", 1, 1e7};  // SAC's idep units
   if (u == "CM/S" || u == "CM/SEC") return {"cm/s", 1, 1};
   if (u == "MM/S" || u == "MM/SEC") return {"cm/s", 1, 10};
   if (u == "M/S" || u == "M/SEC") return {"cm/s", 100, 1};
+  if (u == "NM/S") return {"cm/s", 1, 1e7};
   if (u == "CM") return {"cm", 1, 1};
   if (u == "MM") return {"cm", 1, 10};
   if (u == "M") return {"cm", 100, 1};
+  if (u == "NM") return {"cm", 1, 1e7};
   return {unit, 1, 1};
 }
 
