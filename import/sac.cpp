@@ -239,13 +239,14 @@ Outcome read_text(std::string_view bytes, const std::string& file) {
   return out;
 }
 
-// Whether bytes start like the text form: the first line holds five numbers and the header
-// version, the second number of line 16, is 6 or 7.
+// Whether bytes start like the text form: 22 lines of five numbers, where the header version
+// (the second number of line 16) is 6 or 7 and the even-sampling flag is a logical (0 or 1).
 bool text_form(std::string_view bytes) {
   std::vector<std::string_view> lines = split_lines(bytes.substr(0, 30 * 90));
   Header h;
   long bad_line = 0;
-  return read_text_header(lines, h, bad_line) && (h.ints[kNvhdr] == 6 || h.ints[kNvhdr] == 7);
+  return read_text_header(lines, h, bad_line) && (h.ints[kNvhdr] == 6 || h.ints[kNvhdr] == 7) &&
+         (h.ints[kLeven] == 0 || h.ints[kLeven] == 1);
 }
 
 }  // namespace
