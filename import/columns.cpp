@@ -102,14 +102,20 @@ bool is_columns(std::string_view bytes) {
   return numeric > 0;
 }
 
-Outcome read_columns(std::string_view bytes, const std::string& file) {
+namespace {
+
+// The traces of plain columns; without a header, a rising first column is taken for the time
+// column only when guess_time is set.
+Outcome read_columns_as(std::string_view bytes, const std::string& file, bool guess_time) {
   auto lines = split_lines(bytes);
   std::vector<std::string> names;
   std::vector<std::vector<double>> cols;
+  std::vector<long> row_lines;  // the line of each row, for errors
   std::vector<std::string> time_text(2);
   std::size_t width = 0;
   bool header_seen = false;
-  int decimals = 0;
+  int decimals = 0;  // of the first two times: the interval is written to these
+  int finest = 0;    // of any time: a time is even when it is within half its last digit
   for (std::size_t k = 0; k < lines.size(); ++k) {
     if (passed_over(lines[k])) continue;
     auto fields = fields_of(lines[k]);
@@ -133,10 +139,12 @@ Outcome read_columns(std::string_view bytes, const std::string& file) {
       }
       cols[c].push_back(v);
     }
+    row_lines.push_back(static_cast<long>(k + 1));
     if (cols[0].size() <= 2) {
       time_text[cols[0].size() - 1] = std::string(fields[0]);
       decimals = std::max(decimals, decimals_of(fields[0]));
     }
+    finest = std::max(finest, decimals_of(fields[0]));
   }
   if (cols.empty() || cols[0].empty()) return failed(file, static_cast<long>(lines.size()), "the file holds no rows of numbers");
 
@@ -147,14 +155,14 @@ Outcome read_columns(std::string_view bytes, const std::string& file) {
     std::string first = names[0];
     std::size_t paren = first.find('(');
     has_time = names_time(trim(std::string_view(first).substr(0, paren)));
-  } else if (width >= 2 && cols[0].size() >= 2) {
+  } else if (guess_time && width >= 2 && cols[0].size() >= 2) {
     has_time = true;
     for (std::size_t i = 1; i < cols[0].size() && has_time; ++i) has_time = cols[0][i] > cols[0][i - 1];
   }
   double dt = 0;
   if (has_time) {
     const auto& t = cols[0];
-    if (t.size() < 2) return failed(file, 0, "one row gives no sampling interval");
+    if (t.size() < 2) return failed(file, row_lines[0], "one row gives no sampling interval");
     dt = t[1] - t[0];
     // The interval as the times write it: 0.3 - 0.2 is 0.1, not the double just below it.
     if (decimals > 0) {
@@ -162,14 +170,16 @@ Outcome read_columns(std::string_view bytes, const std::string& file) {
       auto r = std::to_chars(buf, buf + sizeof buf, dt, std::chars_format::fixed, decimals);
       read_decimal(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), dt);
     }
-    if (!(dt > 0)) return failed(file, 0, "the time column does not rise: " + time_text[0] + " then " + time_text[1]);
-    double tolerance = decimals > 0 ? 0.5 * std::pow(10.0, -decimals) : dt * 1e-6;
+    if (!(dt > 0)) {
+      return failed(file, row_lines[1], "the time column does not rise: " + time_text[0] + " then " + time_text[1]);
+    }
+    double tolerance = finest > 0 ? 0.5 * std::pow(10.0, -finest) : dt * 1e-6;
     for (std::size_t i = 1; i < t.size(); ++i) {
       double expected = t[0] + static_cast<double>(i) * dt;
       if (std::fabs(t[i] - expected) > tolerance + std::fabs(expected) * 1e-12) {
-        return failed(file, 0,
-                      "uneven time step at row " + std::to_string(i + 1) + ": from " + shortest(t[i - 1]) + " to " +
-                          shortest(t[i]) + " where the interval is " + shortest(dt));
+        return failed(file, row_lines[i],
+                      "uneven time step: from " + shortest(t[i - 1]) + " to " + shortest(t[i]) +
+                          " where the interval is " + shortest(dt) + " (resampling is processing: not done here)");
       }
     }
   }
@@ -197,6 +207,14 @@ Outcome read_columns(std::string_view bytes, const std::string& file) {
     out.traces.push_back(std::move(trace));
   }
   return out;
+}
+
+}  // namespace
+
+Outcome read_columns(std::string_view bytes, const std::string& file) { return read_columns_as(bytes, file, true); }
+
+Outcome read_columns_untimed(std::string_view bytes, const std::string& file) {
+  return read_columns_as(bytes, file, false);
 }
 
 }  // namespace wavproc::import

@@ -20,6 +20,7 @@
 
 #include "import/check.h"
 #include "import/import.h"
+#include "import/readers.h"
 #include "import/record.h"
 #include "import/segments.h"
 #include "import/text_fields.h"
@@ -179,7 +180,7 @@ Outcome read_input(const std::string& path, const Call& call) {
     }
   }
   if (entry == nullptr) return failed(path, 0, "not a format wavproc-import knows (see --formats)");
-  Outcome out = entry->read(bytes, path);
+  Outcome out = entry->read == read_columns && call.dt ? read_columns_untimed(bytes, path) : entry->read(bytes, path);
   if (out.failed) return out;
   if (out.traces.empty()) return failed(path, 0, "the file holds no component");
   for (auto& t : out.traces) {
@@ -367,7 +368,9 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
     chosen = horizontal;
     if (call.single && chosen.size() > 1) chosen.erase(chosen.begin() + 1, chosen.end());
   }
-  if (chosen.empty()) return refuse(first_file, 0, "no horizontal component (there are: " + listed(all) + ")");
+  if (chosen.empty()) {
+    return refuse(first_file, 0, "no horizontal component (there are: " + listed(all) + "): choose with --components");
+  }
   if (chosen.size() == 1 && !call.single) {
     return refuse(first_file, 0,
                   "one component only (" + chosen[0]->component + "): --single makes a record of it with zeros beside it");
@@ -586,7 +589,7 @@ int run(const Call& call) {
   }
   for (const auto& key : keys) {
     if (refused[key]) {
-      if (groups[key].size() > 1 || !call.out_file.empty()) {
+      if (groups[key].size() > 1) {
         std::fprintf(stderr, "wavproc-import: %s: not written, as a file of it was refused\n",
                      paths.count(key) ? paths[key].c_str() : groups[key].front()->path.c_str());
       }

@@ -116,11 +116,11 @@ std::string extra_warning(const std::string& file, std::size_t declared, std::si
 // Whether line holds only blanks.
 bool blank(std::string_view line) { return trim(line).empty(); }
 
-// Counts the values on the lines from first on (blank-separated), for the extra-values warning.
-std::size_t count_rest(const std::vector<std::string_view>& lines, std::size_t first) {
-  std::size_t extra = 0;
-  for (std::size_t k = first; k < lines.size(); ++k) extra += words(lines[k]).size();
-  return extra;
+// Counts the non-blank fields of width characters in text, for the extra-values warning.
+std::size_t count_fields(std::string_view text, std::size_t width) {
+  std::size_t n = 0;
+  for (std::size_t at = 0; at < text.size(); at += width) n += !blank(text.substr(at, width));
+  return n;
 }
 
 }  // namespace
@@ -157,9 +157,16 @@ bool read_fixed_block(const std::vector<std::string_view>& lines, std::size_t fi
   }
   std::size_t used = ((count - 1) % per_line + 1) * width;
   std::size_t extra = 0;
-  if (k - 1 < lines.size() && lines[k - 1].size() > used) extra += words(lines[k - 1].substr(used)).size();
-  extra += count_rest(lines, k);
-  if (extra > 0) warnings.push_back(extra_warning(file, count, extra, static_cast<long>(k)));
+  long extra_line = 0;
+  if (k - 1 < lines.size() && lines[k - 1].size() > used) {
+    extra = count_fields(lines[k - 1].substr(used), width);
+    if (extra > 0) extra_line = static_cast<long>(k);
+  }
+  for (std::size_t rest = k; rest < lines.size() && extra_line == 0; ++rest) {
+    if (!blank(lines[rest])) extra_line = static_cast<long>(rest + 1);
+  }
+  for (std::size_t rest = k; rest < lines.size(); ++rest) extra += count_fields(lines[rest], width);
+  if (extra > 0) warnings.push_back(extra_warning(file, count, extra, extra_line));
   return true;
 }
 

@@ -53,6 +53,9 @@ std::string work_folder(const std::string& stdout_path);
 // file, n taken from the environment variable WAVPROC_KILL_AT_STEP.
 inline const char* kKillableProgram = WAVPROC_KILLABLE_BINARY;
 
+// wavproc-import, for Options::program.
+inline const char* kImportProgram = WAVPROC_IMPORT_BINARY;
+
 // Waits (up to ten seconds) until the file at path holds text; returns whether it does.
 bool wait_for_output(const std::string& path, const std::string& text);
 
