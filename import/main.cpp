@@ -459,8 +459,10 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   if (count < 2) return refuse(first_file, 0, "the window holds fewer than two samples");
   if (count > kMostSamples) {
     return refuse(first_file, 0,
-                    "the record has " + std::to_string(count) + " samples and wavproc takes at most 32768: choose a window with --start and --duration (seconds from the first sample, or UTC times)" +
-                      (timed ? "; it spans " + span_text(chosen[0]->start, latest + std::llround(static_cast<double>(skip) * dt * 1e9), count, dt) : ""));
+                    "the record has " + std::to_string(count) + " samples and wavproc takes at most 32768: choose a window with --start and --duration (seconds from the first sample)" +
+                      (timed ? "; it spans " + span_text(chosen[0]->start, latest + std::llround(static_cast<double>(skip) * dt * 1e9), count, dt) +
+                                   ", and the window may be given in UTC"
+                             : ""));
   }
 
   // Values in the record's unit: counts scaled in double arithmetic, the mean of counts said and
@@ -498,7 +500,7 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
     if (sensed) how += " / " + shortest(per) + " (sensitivity, counts per " + call.sensitivity_unit + ")";
     if (conv.multiply != 1) how += " x " + shortest(conv.multiply);
     if (conv.divide != 1) how += " / " + shortest(conv.divide);
-    if (conv.unit != t.unit) how += " -> " + conv.unit;
+    if (conv.unit != t.unit || (t.counts && conv.unit != "counts")) how += " -> " + conv.unit;
     if (units.find(how) == std::string::npos) units += (units.empty() ? "" : "; ") + how;
   }
   if (call.single) {

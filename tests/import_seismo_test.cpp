@@ -312,8 +312,8 @@ TEST(SeismoImport, WindowsGapsAndLongRecords) {
        "wavproc-import: g.mseed: the window holds no sample of XX.TEST..BHZ\n"},
       {"long record", {"EHZ", "d.sac"}, 1,
        "wavproc-import: d.sac: the record has 40000 samples and wavproc takes at most 32768: choose a window with "
-       "--start and --duration (seconds from the first sample, or UTC times); it spans from 2016-10-27T00:36:00 to "
-       "2016-10-27T00:49:19.98 UTC\n"},
+       "--start and --duration (seconds from the first sample); it spans from 2016-10-27T00:36:00 to "
+       "2016-10-27T00:49:19.98 UTC, and the window may be given in UTC\n"},
       {"sensitivity", {"EHZ", "--sensitivity", "2e-9:m/s", "--duration", "600", "d.sac"}, 0,
        "r.txt: d.sac (SAC binary (little-endian)), station TIMB, components EHZ(cm/s) zeros, start "
        "2016-10-27T00:36:00 UTC, dt 0.02 s, 30000 samples, counts / 2e-09 (sensitivity, counts per m/s) x 100 -> "
