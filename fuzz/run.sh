@@ -10,7 +10,7 @@ build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(fields_fuzz reader_fuzz run_fuzz); fi
+if ((${#targets[@]} == 0)); then targets=(fields_fuzz reader_fuzz run_fuzz import_fuzz); fi
 
 findings=$build/fuzz-findings
 mkdir -p "$findings"

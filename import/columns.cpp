@@ -94,7 +94,9 @@ bool is_columns(std::string_view bytes) {
   std::size_t seen = 0, numeric = 0;
   for (std::size_t k = 0; k < lines.size() && seen < 20; ++k) {
     if (passed_over(lines[k])) continue;
-    bool numbers = all_numbers(fields_of(lines[k]));
+    auto fields = fields_of(lines[k]);
+    if (fields.empty()) continue;
+    bool numbers = all_numbers(fields);
     if (!numbers && seen > 0) return false;
     numeric += numbers;
     ++seen;
@@ -119,6 +121,7 @@ Outcome read_columns_as(std::string_view bytes, const std::string& file, bool gu
   for (std::size_t k = 0; k < lines.size(); ++k) {
     if (passed_over(lines[k])) continue;
     auto fields = fields_of(lines[k]);
+    if (fields.empty()) continue;  // nothing but separators
     if (!header_seen && cols.empty() && !all_numbers(fields)) {
       header_seen = true;
       for (auto f : fields) names.emplace_back(f);

@@ -28,8 +28,15 @@ passed=$(ctest --test-dir build -N | sed -n 's/^Total Tests: //p')
 echo "== clang and LLVM libc++ build, compared byte for byte with the GCC build"
 CXX=clang++ cmake -S . -B build-libcxx -DCMAKE_BUILD_TYPE=Release -DWAVPROC_WERROR=ON -DWAVPROC_TESTS=OFF \
   -DWAVPROC_BENCH=OFF -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ >/dev/null
-cmake --build build-libcxx -j"$jobs" --target wavproc
+cmake --build build-libcxx -j"$jobs" --target wavproc wavproc-import
 bash tests/compare_builds.sh build/wavproc build-libcxx/wavproc 200
+# wavproc-import's records of the test data, written by both builds, byte for byte.
+for build in build build-libcxx; do
+  rm -rf "$build/import-compare" && mkdir "$build/import-compare"
+  "$build/import/wavproc-import" -d "$build/import-compare" --remove-mean tests/data/import/*.?? >/dev/null
+  "$build/import/wavproc-import" -d "$build/import-compare" --single tests/data/import/*.AT2 >/dev/null
+done
+diff -r build/import-compare build-libcxx/import-compare
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 # The first report ends the process with its own status (86, 87): never 0, 1 or the SIGABRT of a
