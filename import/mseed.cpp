@@ -20,6 +20,12 @@ namespace wavproc::import {
 
 namespace {
 
+// The record times accepted, in libmseed's microseconds since 1970 (1900-01-01 to 2100-01-01),
+// and the slowest sampling rate (one sample a day).
+constexpr std::int64_t kEarliestUs = -2208988800000000;
+constexpr std::int64_t kLatestUs = 4102444800000000;
+constexpr double kSlowestRate = 1.0 / 86400;
+
 // One decoded record with samples.
 struct Piece {
   std::int64_t start_ns = 0;
@@ -65,11 +71,6 @@ bool samples_of(const MSRecord& msr, std::vector<double>& out) {
   }
 }
 
-// The time of sample k of a segment that starts at start_ns with interval dt.
-std::int64_t sample_ns(std::int64_t start_ns, double dt, std::size_t k) {
-  return start_ns + std::llround(static_cast<double>(k) * dt * 1e9);
-}
-
 std::string stream_name(const StreamId& id) {
   return std::get<0>(id) + "." + std::get<1>(id) + "." + std::get<2>(id) + "." + std::get<3>(id);
 }
@@ -92,8 +93,7 @@ bool join(const StreamId& id, std::vector<Piece>& pieces, std::vector<Piece>& se
     }
     double dt = 1.0 / seg.rate;
     double half_ns = dt * 0.5e9;
-    std::int64_t end_ns = sample_ns(seg.start_ns, dt, seg.samples.size());
-    auto gap = static_cast<double>(p.start_ns - end_ns);
+    double gap = static_cast<double>(p.start_ns - seg.start_ns) - static_cast<double>(seg.samples.size()) * dt * 1e9;
     if (gap > half_ns) {
       segments.push_back(std::move(p));
       continue;
@@ -168,6 +168,14 @@ Outcome read_mseed(std::string_view bytes, const std::string& file) {
       ++passed_over;
       continue;
     }
+    // Times are kept in nanoseconds; the bounds keep every sum of them inside 64 bits.
+    std::string at_byte = "the record at byte " + std::to_string(offset - static_cast<std::size_t>(msr.reclen));
+    if (msr.samprate < kSlowestRate)
+      return failed(file, 0, at_byte + " has no usable sampling rate (" + shortest(msr.samprate) + " Hz)");
+    if (msr.starttime < kEarliestUs || msr.starttime > kLatestUs)
+      return failed(file, 0, at_byte + " starts outside the years 1900 to 2100");
+    if (!std::all_of(piece.samples.begin(), piece.samples.end(), [](double v) { return std::isfinite(v); }))
+      return failed(file, 0, at_byte + " holds a sample that is not a number (NaN or infinite)");
     piece.start_ns = msr.starttime * (1000000000 / HPTMODULUS);
     piece.rate = msr.samprate;
     StreamId id{msr.network, msr.station, msr.location, msr.channel};

@@ -155,6 +155,10 @@ void set_start(const Header& h, Trace& trace) {
     return;
   }
   double b = unset(h.floats[kB]) ? 0.0 : float_decimal(h.floats[kB]);
+  if (!(std::fabs(b) < 1e9)) {
+    trace.warnings.push_back(trace.file + ": the begin time b " + shortest(b) + " s is not plausible; the start is left unknown");
+    return;
+  }
   trace.start.known = true;
   trace.start.ns = civil_ns(year, 1, 1, h.ints[kNzhour], h.ints[kNzmin], h.ints[kNzsec], 0) +
                    std::int64_t{jday - 1} * 86400 * 1000000000 + std::int64_t{msec} * 1000000 +
@@ -212,7 +216,11 @@ Outcome read_binary(std::string_view bytes, const std::string& file) {
                                " samples make " + std::to_string(kHeaderBytes + 4 * npts + footer) + ")");
   std::vector<double>& samples = out.traces[0].samples;
   samples.resize(npts);
-  for (std::size_t k = 0; k < npts; ++k) samples[k] = float_at(bytes, kHeaderBytes + 4 * k, big);
+  for (std::size_t k = 0; k < npts; ++k) {
+    samples[k] = float_at(bytes, kHeaderBytes + 4 * k, big);
+    if (!std::isfinite(samples[k]))
+      return failed(file, 0, "sample " + std::to_string(k + 1) + " is not a number (NaN or infinite)");
+  }
   return out;
 }
 
