@@ -163,6 +163,7 @@ Outcome read_columns_as(std::string_view bytes, const std::string& file, bool gu
     for (std::size_t i = 1; i < cols[0].size() && has_time; ++i) has_time = cols[0][i] > cols[0][i - 1];
   }
   double dt = 0;
+  if (has_time && width < 2) return failed(file, 0, "the file holds a time column only");
   if (has_time) {
     const auto& t = cols[0];
     if (t.size() < 2) return failed(file, row_lines[0], "one row gives no sampling interval");
@@ -192,6 +193,12 @@ Outcome read_columns_as(std::string_view bytes, const std::string& file, bool gu
     trace.file = file;
     trace.format = "plain columns";
     trace.dt = dt;
+    // The first time places the trace for the line-up, within a range whose differences in ns fit.
+    if (has_time && std::fabs(cols[0][0]) < 1e9) {
+      trace.start.known = true;
+      trace.start.relative = true;
+      trace.start.ns = std::llround(cols[0][0] * 1e9);
+    }
     trace.channel = static_cast<int>(c + (has_time ? 0 : 1));
     if (header_seen) {
       std::string_view name = names[c];

@@ -23,6 +23,9 @@ struct StartTime {
   std::int64_t ns = 0;   // nanoseconds since 1970-01-01T00:00:00 UTC
   int zone_minutes = 0;  // the offset from UTC of the zone the file gives the time in
   std::string zone;      // that zone as the summary names it ("JST", "UTC+8"); empty for UTC
+  // ns counts from the zero of the file's own time axis (a time column), not from the epoch: such
+  // starts line up only with each other.
+  bool relative = false;
 };
 
 // One component of one instrument, as one file gives it.

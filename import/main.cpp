@@ -389,7 +389,9 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   Made made;
   std::vector<std::size_t> from(chosen.size(), 0), to(chosen.size());
   for (std::size_t i = 0; i < chosen.size(); ++i) to[i] = chosen[i]->samples.size();
-  bool timed = std::all_of(chosen.begin(), chosen.end(), [](const Trace* t) { return t->start.known; });
+  bool timed = std::all_of(chosen.begin(), chosen.end(), [&](const Trace* t) {
+    return t->start.known && t->start.relative == chosen[0]->start.relative;
+  });
   std::int64_t latest = 0;
   if (timed) {
     for (const Trace* t : chosen) latest = std::max(latest, t->start.ns);
@@ -518,7 +520,10 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   std::string s = record_path + ": " + files + " (" + lead.format + ")";
   if (!lead.station.empty()) s += ", station " + lead.station;
   s += ", components " + names[0] + " " + names[1];
-  if (timed) {
+  if (timed && lead.start.relative) {
+    std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
+    s += ", start at " + shortest(static_cast<double>(first) * 1e-9) + " s of the time column";
+  } else if (timed) {
     std::int64_t first = latest + static_cast<std::int64_t>(std::llround(static_cast<double>(skip) * dt * 1e9));
     s += ", start " + civil_text(first + std::int64_t{lead.start.zone_minutes} * 60'000'000'000) + " " +
          (lead.start.zone.empty() ? "UTC" : lead.start.zone);
@@ -543,6 +548,20 @@ void say(const Failure& f) {
   } else {
     std::fprintf(stderr, "wavproc-import: %s: %s\n", f.file.c_str(), f.reason.c_str());
   }
+}
+
+// The input file that path names (the same file, by any name), or null: a record never replaces
+// the data it is made from.
+const std::string* input_named(const std::string& path, const std::vector<Input>& inputs) {
+  struct stat target {};
+  if (::stat(path.c_str(), &target) != 0) return nullptr;
+  for (const auto& in : inputs) {
+    struct stat source {};
+    if (::stat(in.path.c_str(), &source) == 0 && source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
+      return &in.path;
+    }
+  }
+  return nullptr;
 }
 
 int run(const Call& call) {
@@ -600,6 +619,12 @@ int run(const Call& call) {
     Made made = make_record(groups[key], call, paths[key]);
     if (made.failed) {
       say(made.failure);
+      status = 1;
+      continue;
+    }
+    if (const std::string* source = input_named(paths[key], inputs)) {
+      std::fprintf(stderr, "wavproc-import: %s: is the input file %s: not replaced\n", paths[key].c_str(),
+                   source->c_str());
       status = 1;
       continue;
     }

@@ -3,6 +3,7 @@
 
 #include <fast_float/fast_float.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -129,7 +130,8 @@ bool read_fixed_block(const std::vector<std::string_view>& lines, std::size_t fi
                       std::size_t per_line, std::size_t width, const std::string& file,
                       std::vector<double>& samples, std::vector<std::string>& warnings, Failure& failure) {
   samples.clear();
-  samples.reserve(count);
+  // A count beyond what the lines can hold is found out by reading, not by reserving for it.
+  samples.reserve(std::min(count, (lines.size() - std::min(first, lines.size())) * per_line));
   std::size_t k = first;
   while (samples.size() < count) {
     if (k >= lines.size()) {
@@ -174,7 +176,6 @@ bool read_free_block(const std::vector<std::string_view>& lines, std::size_t fir
                      const std::string& file, std::vector<double>& samples,
                      std::vector<std::string>& warnings, Failure& failure) {
   samples.clear();
-  if (count > 0) samples.reserve(count);
   std::size_t extra = 0;
   long extra_line = 0;
   for (std::size_t k = first; k < lines.size(); ++k) {

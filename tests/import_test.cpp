@@ -185,6 +185,11 @@ TEST(ImportBadInput, RefusedNamingFileAndLineWithNothingWritten) {
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_EQ(r.files.size(), 1u) << c.name;
   }
+  // A record never replaces the file it is made from.
+  const auto over = import({"--single", "-o", "f", "f"}, {{"f", "t NS\n0 1\n1 2\n"}});
+  EXPECT_EQ(over.err, "wavproc-import: f: is the input file f: not replaced\n");
+  EXPECT_EQ(over.files.at("f"), "t NS\n0 1\n1 2\n");
+  EXPECT_EQ(over.status, 1);
   // More values than declared: a warning, and the declared count is taken.
   const auto extra = import({"--single", "-o", "r.txt", "f"}, {{"f", at2 + "  1.0000000E-01  2.0000000E-01  3.0000000E-01  4.0000000E-01\n"}});
   EXPECT_EQ(extra.err, "wavproc-import: warning: f: line 5: 1 more value(s) than the 3 declared; the declared 3 are taken\n");
