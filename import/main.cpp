@@ -429,31 +429,32 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   }
   std::optional<std::int64_t> window_from = window_start_ns(window_of(call), first_sample_ns(streams));
   std::optional<std::int64_t> window_to = window_end_ns(window_of(call), first_sample_ns(streams));
-  if ((call.start_utc || call.end_utc) && !timed) {
+  // Times of day exist only where the files state a date; plain columns' times are relative.
+  bool dated = timed && !chosen[0]->start.relative;
+  if ((call.start_utc || call.end_utc) && !dated) {
     return refuse(first_file, 0, "a window in UTC needs components that state their start time");
   }
-  if (timed && (call.start || call.start_utc)) {
+  if (dated && (call.start || call.start_utc)) {
     // A window in UTC, or one after a gap, is counted from its time; without gaps this is the
     // same as counting from the first sample.
     double late = static_cast<double>(*window_from - latest) * 1e-9;
     skip = late <= 0 ? 0 : static_cast<std::size_t>(std::ceil(late / dt - 1e-9));
-    if (skip >= length) {
+    if (skip >= length && call.start_utc) {
       return refuse(first_file, 0,
                     "the window begins after the record's end: the record spans " +
                         span_text(chosen[0]->start, latest, length, dt));
     }
-    count = length - skip;
   } else if (call.start) {
     skip = static_cast<std::size_t>(std::ceil(*call.start / dt - 1e-9));
-    if (skip >= length) {
-      return refuse(first_file, 0,
-                    "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
-                        " s)");
-    }
-    count = length - skip;
   }
+  if (skip >= length) {
+    return refuse(first_file, 0,
+                  "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
+                      " s)");
+  }
+  count = length - skip;
   if (call.duration) count = std::min(count, static_cast<std::size_t>(std::floor(*call.duration / dt + 1e-9)));
-  if (timed && window_to) {
+  if (dated && window_to) {
     double first = static_cast<double>(latest) + static_cast<double>(skip) * dt * 1e9;
     double before = (static_cast<double>(*window_to) - first) * 1e-9 / dt;
     count = std::min(count, before <= 0 ? 0 : static_cast<std::size_t>(std::ceil(before - 1e-9)));
@@ -462,7 +463,7 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   if (count > kMostSamples) {
     return refuse(first_file, 0,
                     "the record has " + std::to_string(count) + " samples and wavproc takes at most 32768: choose a window with --start and --duration (seconds from the first sample)" +
-                      (timed ? "; it spans " + span_text(chosen[0]->start, latest + std::llround(static_cast<double>(skip) * dt * 1e9), count, dt) +
+                      (dated ? "; it spans " + span_text(chosen[0]->start, latest + std::llround(static_cast<double>(skip) * dt * 1e9), count, dt) +
                                    ", and the window may be given in UTC"
                              : ""));
   }

@@ -99,7 +99,8 @@ std::optional<std::int64_t> window_end_ns(const Window& window, std::optional<st
 
 std::string settle_segments(std::vector<const Trace*>& traces, const Window& window) {
   std::optional<std::int64_t> origin = first_sample_ns(traces);
-  if (!origin && (window.start_utc || window.end_utc))
+  bool dated = origin && std::none_of(traces.begin(), traces.end(), [](const Trace* t) { return t->start.relative; });
+  if (!dated && (window.start_utc || window.end_utc))
     return "a window in UTC needs components that state their start time";
   std::vector<std::string> order;
   std::map<std::string, std::vector<const Trace*>> segments;
