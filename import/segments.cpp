@@ -118,7 +118,13 @@ std::string settle_segments(std::vector<const Trace*>& traces, const Window& win
     std::vector<const Trace*> inside;
     for (const Trace* t : segments[name])
       if (samples_within(*t, from, to) > 0) inside.push_back(t);
-    if (inside.empty()) return "the window holds no sample of " + name;
+    if (inside.empty()) {
+      const Trace& first = *segments[name].front();
+      const Trace& last = *segments[name].back();
+      std::int64_t end = end_ns(last) - seconds_ns(last.dt);
+      return "the window holds no sample of " + name + ", which has samples from " + span_text(first.start, first.start.ns, 0, 0) +
+             " to " + span_text(last.start, end, 0, 0);
+    }
     if (inside.size() > 1 && !window.longest_segment) {
       std::int64_t gap = end_ns(*inside[0]);
       return name + " has a gap inside the window at " + span_text(inside[0]->start, gap, 0, 0) + " for " +

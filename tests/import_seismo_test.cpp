@@ -309,7 +309,8 @@ TEST(SeismoImport, WindowsGapsAndLongRecords) {
        "r.txt: g.mseed (miniSEED 2), station TEST, components BHZ(counts) zeros, start 2012-05-12T00:00:00 UTC, dt "
        "0.025 s, 228 samples"},
       {"window in the gap", {"BHZ", "--start", "6", "--duration", "1", "g.mseed"}, 1,
-       "wavproc-import: g.mseed: the window holds no sample of XX.TEST..BHZ\n"},
+       "wavproc-import: g.mseed: the window holds no sample of XX.TEST..BHZ, which has samples from "
+       "2012-05-12T00:00:00 UTC to 2012-05-12T00:00:12.475 UTC\n"},
       {"long record", {"EHZ", "d.sac"}, 1,
        "wavproc-import: d.sac: the record has 40000 samples and wavproc takes at most 32768: choose a window with "
        "--start and --duration (seconds from the first sample); it spans from 2016-10-27T00:36:00 to "
