@@ -41,14 +41,6 @@ bool all_numbers(const std::vector<std::string_view>& fields) {
   return !fields.empty();
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // What a unit measures, by its spelling.
 Quantity quantity_of(std::string_view unit) {
   std::string u = lower(unit);

@@ -54,7 +54,7 @@ constexpr const char* kUsage =
     "  --duration SECONDS the record lasts this long\n"
     "  --dt SECONDS       the sampling interval of plain columns without a time column\n"
     "  --check RECORD...  say what wavproc will make of each RECORD, and warn of likely mistakes\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
     "\n"
     "One summary line per record on standard output. Exit status 0 when every record was written,\n"
     "1 when an input was refused (the other records are still written), 2 for a wrong call.\n";
@@ -115,14 +115,6 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 // What a file gave: its path, its traces or its failure.
 struct Input {
   std::string path;
@@ -172,6 +164,8 @@ void add_input(std::vector<Input>& inputs, const std::string& path, Outcome outc
 Outcome read_input(const std::string& path, const Call& call) {
   std::string bytes, reason;
   if (!read_whole(path, bytes, reason)) return failed(path, 0, "cannot be read: " + reason);
+  // A UTF-8 byte-order mark, as spreadsheets write it, is no part of the first name.
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
   const FormatEntry* entry = nullptr;
   for (const auto& f : formats()) {
     if (call.format.empty() ? f.recognise(bytes) : f.name == call.format) {
@@ -186,6 +180,7 @@ Outcome read_input(const std::string& path, const Call& call) {
   for (auto& t : out.traces) {
     if (t.dt == 0 && call.dt) t.dt = *call.dt;
     if (t.dt == 0) return failed(path, 0, "no time column: give the sampling interval with --dt");
+    if (!(t.dt >= 1e-9 && t.dt <= 1e6)) return failed(path, 0, "the interval " + shortest(t.dt) + " s is not a sampling interval");
     if (t.samples.empty()) return failed(path, 0, "component " + t.component + " holds no samples");
   }
   return out;
@@ -246,6 +241,7 @@ struct Conversion {
   double multiply = 1.0, divide = 1.0;
 };
 
+// The conversion of values in unit to the record's unit (none with keep).
 Conversion conversion_of(const std::string& unit, bool keep) {
   std::string u = upper(unit);
   if (keep || u.empty()) return {unit, 1, 1};
@@ -304,6 +300,7 @@ struct Made {
   bool failed = false;
 };
 
+// A record refused for reason, naming file and line.
 Made refuse(const std::string& file, long line, std::string reason) {
   Made m;
   m.failed = true;
@@ -325,6 +322,8 @@ std::string listed(const std::vector<const Trace*>& traces) {
   return out;
 }
 
+// The record of one group: its components chosen, checked, lined up, windowed and converted, its
+// text and its summary; or why it is refused.
 Made make_record(const std::vector<const Input*>& group, const Call& call, const std::string& record_path) {
   std::vector<const Trace*> all;
   for (const Input* in : group) {
@@ -402,7 +401,8 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
         return refuse(chosen[i]->file, 0,
                       "the components start " + shortest(late) + " s apart, not a whole number of intervals");
       }
-      from[i] = static_cast<std::size_t>(steps);
+      // A start past the trace's end leaves no common span.
+      from[i] = steps >= static_cast<double>(to[i]) ? to[i] : static_cast<std::size_t>(steps);
     }
   }
   std::size_t length = SIZE_MAX;
@@ -434,30 +434,35 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   if ((call.start_utc || call.end_utc) && !dated) {
     return refuse(first_file, 0, "a window in UTC needs components that state their start time");
   }
+  double first_step = 0;  // the window's first sample, counted from the record's first
   if (dated && (call.start || call.start_utc)) {
     // A window in UTC, or one after a gap, is counted from its time; without gaps this is the
     // same as counting from the first sample.
     double late = static_cast<double>(*window_from - latest) * 1e-9;
-    skip = late <= 0 ? 0 : static_cast<std::size_t>(std::ceil(late / dt - 1e-9));
-    if (skip >= length && call.start_utc) {
+    first_step = late <= 0 ? 0 : std::ceil(late / dt - 1e-9);
+    if (first_step >= static_cast<double>(length) && call.start_utc) {
       return refuse(first_file, 0,
                     "the window begins after the record's end: the record spans " +
                         span_text(chosen[0]->start, latest, length, dt));
     }
   } else if (call.start) {
-    skip = static_cast<std::size_t>(std::ceil(*call.start / dt - 1e-9));
+    first_step = std::ceil(*call.start / dt - 1e-9);
   }
-  if (skip >= length) {
+  if (first_step >= static_cast<double>(length)) {
     return refuse(first_file, 0,
                   "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
                       " s)");
   }
+  skip = static_cast<std::size_t>(std::max(first_step, 0.0));
   count = length - skip;
-  if (call.duration) count = std::min(count, static_cast<std::size_t>(std::floor(*call.duration / dt + 1e-9)));
+  if (call.duration) {
+    double most = std::floor(*call.duration / dt + 1e-9);
+    if (most < static_cast<double>(count)) count = static_cast<std::size_t>(most);
+  }
   if (dated && window_to) {
-    double first = static_cast<double>(latest) + static_cast<double>(skip) * dt * 1e9;
-    double before = (static_cast<double>(*window_to) - first) * 1e-9 / dt;
-    count = std::min(count, before <= 0 ? 0 : static_cast<std::size_t>(std::ceil(before - 1e-9)));
+    double at = static_cast<double>(latest) + static_cast<double>(skip) * dt * 1e9;
+    double most = std::ceil((static_cast<double>(*window_to) - at) * 1e-9 / dt - 1e-9);
+    if (most < static_cast<double>(count)) count = most <= 0 ? 0 : static_cast<std::size_t>(most);
   }
   if (count < 2) return refuse(first_file, 0, "the window holds fewer than two samples");
   if (count > kMostSamples) {
@@ -565,6 +570,7 @@ const std::string* input_named(const std::string& path, const std::vector<Input>
   return nullptr;
 }
 
+// Reads every file, groups them, and writes each group's record; the exit status.
 int run(const Call& call) {
   std::vector<Input> inputs;
   int status = 0;
@@ -679,7 +685,7 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string error;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
@@ -760,6 +766,7 @@ int main(int argc, char** argv) {
     return wrong_call("-o takes one or two files; -d FOLDER writes one record per group");
   }
   if (call.selectors.size() > (call.single ? 1u : 2u)) return wrong_call("--components takes two components (one with --single)");
+  while (call.out_dir.size() > 1 && call.out_dir.back() == '/') call.out_dir.pop_back();
   if (!call.out_dir.empty()) {
     struct stat st {};
     if (::stat(call.out_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {

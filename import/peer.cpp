@@ -1,7 +1,6 @@
 // PEER NGA time histories (AT2 acceleration in g, VT2 velocity in cm/s, DT2 displacement in cm):
 // four header lines, then NPTS values, five to a line in 15-character fields.
 #include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "import/readers.h"
@@ -10,13 +9,6 @@
 namespace wavproc::import {
 
 namespace {
-
-// line upper-cased, for the keyword searches of the header.
-std::string upper(std::string_view line) {
-  std::string out(line);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The text after key in line up to the next comma or blank run, trimmed ("NPTS=  5093," -> "5093").
 std::string_view after_key(std::string_view line, std::string_view upper_line, std::string_view key) {

@@ -15,7 +15,9 @@ namespace {
 // The channel a trace belongs to; the segments of one channel share it.
 std::string stream_of(const Trace& t) { return t.network + "." + t.station + "." + t.location + "." + t.component; }
 
-std::int64_t seconds_ns(double seconds) { return std::llround(seconds * 1e9); }
+// Seconds as nanoseconds; beyond 126 years either way (no record spans that) the value is held
+// there, so that sums with times of 1900 to 2100 stay inside 64 bits.
+std::int64_t seconds_ns(double seconds) { return std::llround(std::clamp(seconds, -4e9, 4e9) * 1e9); }
 
 // The time just after the last sample of t (its end, exclusive).
 std::int64_t end_ns(const Trace& t) {

@@ -57,6 +57,10 @@ std::string civil_text(std::int64_t ns);
 // The shortest decimal that reads back as value (std::to_chars).
 std::string shortest(double value);
 
+// text with its ASCII letters in upper case, and in lower case.
+std::string upper(std::string_view text);
+std::string lower(std::string_view text);
+
 // text in double quotes, as errors quote what they could not read.
 std::string quoted(std::string_view text);
 

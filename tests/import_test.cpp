@@ -255,7 +255,7 @@ TEST(ImportColumns, PlainColumnsBecomeSoundRecords) {
   const std::vector<Case> cases = {
       {"CSV with units and a comment", "# station A\nTime (s),NS (gal),EW (gal)\r\n0.00,1.5,-2\r\n0.01,2.5,3\r\n", {},
        "time NS(gal) EW(gal)\n0 1.5 -2\n0.01 2.5 3\n"},
-      {"tabs, cm/s/s, the interval as its decimals give it", "time\tNS(cm/s/s)\tEW(cm/s/s)\n0.2\t1\t2\n0.3\t3\t4\n", {},
+      {"byte-order mark, tabs, cm/s/s, the interval as its decimals give it", "\xEF\xBB\xBFtime\tNS(cm/s/s)\tEW(cm/s/s)\n0.2\t1\t2\n0.3\t3\t4\n", {},
        "time NS(gal) EW(gal)\n0 1 2\n0.1 3 4\n"},
       {"no time column, four components chosen by number", "1 2 3 4\n5 6 7 8\n", {"--dt", "0.02", "--components", "4,2"},
        "time C4 C2\n0 4 2\n0.02 8 6\n"},
