@@ -47,6 +47,24 @@ struct RecordHolder {
 
 bool power_of_two(std::size_t n) { return n >= 128 && (n & (n - 1)) == 0; }
 
+// Whether a record's data fit between its data offset and its end: for the encodings of fixed
+// width, the declared count times the width. Steim frames are bounded by the decoder itself.
+bool holds_its_samples(const MSRecord& msr) {
+  std::size_t width = 0;
+  switch (msr.encoding) {
+    case DE_ASCII: width = 1; break;
+    case DE_INT16: case DE_GEOSCOPE163: case DE_GEOSCOPE164: case DE_CDSN: case DE_SRO: case DE_DWWSSN: width = 2; break;
+    case DE_GEOSCOPE24: width = 3; break;
+    case DE_INT32: case DE_FLOAT32: width = 4; break;
+    case DE_FLOAT64: width = 8; break;
+    default: break;
+  }
+  std::size_t offset = msr.fsdh->data_offset;
+  auto length = static_cast<std::size_t>(msr.reclen);
+  if (offset > length) return msr.samplecnt == 0;
+  return msr.samplecnt <= 0 || static_cast<std::size_t>(msr.samplecnt) * width <= length - offset;
+}
+
 // The samples of a decoded record as doubles; false for text (log) records.
 bool samples_of(const MSRecord& msr, std::vector<double>& out) {
   auto n = static_cast<std::size_t>(msr.numsamples);
@@ -151,13 +169,19 @@ Outcome read_mseed(std::string_view bytes, const std::string& file) {
   int last_length = 0;
   while (offset < buffer.size()) {
     auto left = static_cast<int>(std::min<std::size_t>(buffer.size() - offset, INT32_MAX));
-    int status = msr_parse(buffer.data() + offset, left, &holder.msr, 0, 1, 0);
+    // The header first: libmseed copies uncompressed samples without checking that the record
+    // holds as many as its header declares, so that is checked before they are decoded.
+    int length = 0;
+    int status = msr_parse(buffer.data() + offset, left, &holder.msr, 0, 0, 0);
     if (status > 0) {
       // A last record without blockette 1000 has no next header to measure it by: it takes the
       // length of the record before it, or what is left where that is a record length.
-      int length = last_length > 0 && last_length <= left ? last_length : power_of_two(static_cast<std::size_t>(left)) ? left : 0;
-      status = length > 0 ? msr_parse(buffer.data() + offset, left, &holder.msr, length, 1, 0) : MS_WRONGLENGTH;
+      length = last_length > 0 && last_length <= left ? last_length : power_of_two(static_cast<std::size_t>(left)) ? left : 0;
+      status = length > 0 ? msr_parse(buffer.data() + offset, left, &holder.msr, length, 0, 0) : MS_WRONGLENGTH;
     }
+    if (status == MS_NOERROR && !holds_its_samples(*holder.msr))
+      return failed(file, 0, "the record at byte " + std::to_string(offset) + " declares more samples than it holds");
+    if (status == MS_NOERROR) status = msr_parse(buffer.data() + offset, left, &holder.msr, length, 1, 0);
     if (status != MS_NOERROR)
       return failed(file, 0, "no miniSEED 2 record at byte " + std::to_string(offset) + ": " + ms_errorstr(status));
     const MSRecord& msr = *holder.msr;

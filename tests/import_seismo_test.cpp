@@ -211,6 +211,9 @@ TEST(SeismoReaders, BadInputsAreRefusedWithTheirReason) {
   std::size_t data = static_cast<unsigned char>(clash[512 + 44]) * 256u + static_cast<unsigned char>(clash[512 + 45]);
   clash[512 + data + 3] ^= 1;  // the second record's first sample, now unlike the overlap's
   clash += int32_records({1});
+  std::string overfull = int32_records({0});
+  overfull[30] = 1;  // 500 samples declared (big-endian count), where the record holds 114
+  overfull[31] = static_cast<char>(0xf4);
   struct Case {
     const char* what;
     std::string bytes;
@@ -231,6 +234,8 @@ TEST(SeismoReaders, BadInputsAreRefusedWithTheirReason) {
       {"miniSEED 3", std::string("MS\3") + std::string(60, '\0'), wavproc::import::read_mseed, "miniSEED 3, which"},
       {"junk after", int32_records({0}) + std::string(512, 'x'), wavproc::import::read_mseed,
        "no miniSEED 2 record at byte 512"},
+      {"count past the end", overfull, wavproc::import::read_mseed,  // libmseed would read past the record
+       "the record at byte 0 declares more samples than it holds"},
       {"overlap differs", clash, wavproc::import::read_mseed,
        "XX.TEST..BHZ: records overlap with different samples at 2012-05-12T00:00:02.85"},
   };
