@@ -5,14 +5,15 @@
 #   build  what building the program needs: cmake, make, a C++20 compiler and the header-only
 #          fast_float. Nothing is installed when all of them are already found, from whatever source.
 #   test   what `bash tests/check.sh` needs: the build packages and every library and tool the
-#          tests, the sanitizer build, the fuzz targets and the benchmarks use.
+#          tests, the sanitizer build, the fuzz targets and the benchmarks use, with libmseed-dev
+#          for wavproc-import's miniSEED reader (without it the importer builds, refusing miniSEED).
 # As root on Debian the missing packages are installed with apt-get; otherwise they are named,
 # with the command that installs them, and the caller goes on (its build then tells what fails).
 set -euo pipefail
 
 build_packages=(cmake make g++ libfast-float-dev)
 test_packages=("${build_packages[@]}" pkg-config libgtest-dev libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
-  libc++-dev libc++abi-dev gnuplot-nox libxml2-utils strace parallel rsync openssh-server openssh-client)
+  libc++-dev libc++abi-dev gnuplot-nox libxml2-utils strace parallel rsync openssh-server openssh-client libmseed-dev)
 
 case ${1:-} in
   build)
@@ -25,7 +26,7 @@ case ${1:-} in
     ;;
   test) wanted=("${test_packages[@]}") ;;
   *)
-    sed -n '4,10s/^# \{0,1\}//p' "$0" >&2
+    sed -n '4,11s/^# \{0,1\}//p' "$0" >&2
     exit 2
     ;;
 esac

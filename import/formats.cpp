@@ -1,5 +1,6 @@
 // The format table: every format wavproc-import knows, in the order in which recognition tries
-// them. One row per format; plain columns come last, as the layout every other format also fits.
+// them. One row per format; the binary formats come first, since their bytes fit no text layout's test
+// by chance; plain columns come last, as the layout every other format also fits.
 #include <array>
 
 #include "import/import.h"
@@ -10,6 +11,8 @@ namespace wavproc::import {
 namespace {
 
 constexpr std::array kFormats{
+    FormatEntry{"sac", is_sac, read_sac},
+    FormatEntry{"mseed", is_mseed, read_mseed},
     FormatEntry{"peer", is_peer, read_peer},
     FormatEntry{"knet", is_knet, read_knet},
     FormatEntry{"cosmos", is_cosmos, read_cosmos},

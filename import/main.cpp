@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cerrno>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include "import/import.h"
 #include "import/readers.h"
 #include "import/record.h"
+#include "import/segments.h"
 #include "import/text_fields.h"
 
 namespace wavproc::import {
@@ -63,7 +65,14 @@ struct Call {
   bool single = false, keep_unit = false, remove_mean = false, check = false;
   std::optional<double> start, duration, dt;
   std::vector<std::string> files;
+  std::optional<std::int64_t> start_utc, end_utc;  // --start and --duration given as UTC times
+  bool longest_segment = false;
+  std::optional<double> sensitivity;  // counts per unit of sensitivity_unit
+  std::string sensitivity_unit;
 };
+
+// The window the call asks for, as the segment choice takes it.
+Window window_of(const Call& call) { return {call.start, call.duration, call.start_utc, call.end_utc, call.longest_segment}; }
 
 // A wrong call: the reason on standard error, and status 2.
 int wrong_call(const std::string& reason) {
@@ -110,7 +119,46 @@ std::string base_name(const std::string& path) {
 struct Input {
   std::string path;
   Outcome outcome;
+  std::string part;  // the instrument this input takes from a file of several ("IU.COLA.00.LH")
 };
+
+// The instrument a trace comes from: network, station, location, and the band and instrument
+// letters of a SEED channel code (HN of HNE); the code's last letter tells the component.
+std::string instrument_of(const Trace& t) {
+  std::string key = t.network + "." + t.station + "." + t.location;
+  const std::string& c = t.component;
+  bool seed = c.size() == 3 && std::isalpha(static_cast<unsigned char>(c[0])) &&
+              std::isalpha(static_cast<unsigned char>(c[1]));
+  return seed ? key + "." + c.substr(0, 2) : key;
+}
+
+// Whether an outcome holds one component only (a channel with gaps comes in several traces).
+bool one_component(const Outcome& o) {
+  return std::all_of(o.traces.begin(), o.traces.end(), [&](const Trace& t) {
+    const Trace& f = o.traces.front();
+    return t.component == f.component && t.station == f.station && t.location == f.location;
+  });
+}
+
+// The inputs a file gives: one, or one per instrument where it holds several (a miniSEED file of
+// several stations or instruments).
+void add_input(std::vector<Input>& inputs, const std::string& path, Outcome outcome) {
+  std::vector<std::string> parts;
+  for (const Trace& t : outcome.traces)
+    if (std::find(parts.begin(), parts.end(), instrument_of(t)) == parts.end()) parts.push_back(instrument_of(t));
+  if (outcome.failed || parts.size() < 2) {
+    inputs.push_back({path, std::move(outcome), ""});
+    return;
+  }
+  for (const std::string& part : parts) {
+    Input in;
+    in.path = path;
+    in.part = part;
+    for (Trace& t : outcome.traces)
+      if (instrument_of(t) == part) in.outcome.traces.push_back(t);
+    inputs.push_back(std::move(in));
+  }
+}
 
 // Reads one file through the format table (or the forced format).
 Outcome read_input(const std::string& path, const Call& call) {
@@ -142,7 +190,8 @@ Outcome read_input(const std::string& path, const Call& call) {
 // station and location; a file of several components is a group of its own.
 std::string group_key(const Input& in) {
   const Trace& t = in.outcome.traces.front();
-  if (in.outcome.traces.size() > 1) return in.path;
+  if (!in.part.empty()) return in.path + '\n' + in.part;
+  if (!one_component(in.outcome)) return in.path;
   std::string name = in.path;
   std::size_t at = upper(name).rfind(upper(t.component));
   std::size_t slash = name.rfind('/');
@@ -160,7 +209,7 @@ std::string record_name(const Input& in) {
   std::size_t dot = name.rfind('.');
   std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
   std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
-  if (in.outcome.traces.size() == 1 && !t.component.empty()) {
+  if (one_component(in.outcome) && !t.component.empty()) {
     std::string code = upper(t.component);
     std::size_t in_ext = upper(ext).find(code);
     std::size_t in_stem = upper(stem).rfind(code);
@@ -174,6 +223,7 @@ std::string record_name(const Input& in) {
     }
   }
   while (!stem.empty() && (stem.back() == '_' || stem.back() == '-' || stem.back() == '.')) stem.pop_back();
+  if (!in.part.empty()) stem += "_" + in.part;
   for (char& c : stem) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
           c == '.')) {
@@ -202,12 +252,15 @@ Conversion conversion_of(const std::string& unit, bool keep) {
   }
   if (u == "MM/S2" || u == "MM/S/S" || u == "MM/S^2" || u == "MM/S**2") return {"gal", 1, 10};
   if (u == "M/S2" || u == "M/S/S" || u == "M/S^2" || u == "M/S**2") return {"gal", 100, 1};
+  if (u == "NM/S2") return {"gal", 1, 1e7};  // SAC's idep units
   if (u == "CM/S" || u == "CM/SEC") return {"cm/s", 1, 1};
   if (u == "MM/S" || u == "MM/SEC") return {"cm/s", 1, 10};
   if (u == "M/S" || u == "M/SEC") return {"cm/s", 100, 1};
+  if (u == "NM/S") return {"cm/s", 1, 1e7};
   if (u == "CM") return {"cm", 1, 1};
   if (u == "MM") return {"cm", 1, 10};
   if (u == "M") return {"cm", 100, 1};
+  if (u == "NM") return {"cm", 1, 1e7};
   return {unit, 1, 1};
 }
 
@@ -277,6 +330,8 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
     for (const auto& t : in->outcome.traces) all.push_back(&t);
   }
   const std::string& first_file = group.front()->path;
+  const std::vector<const Trace*> segments = all;  // every gap-free segment, before one is chosen per channel
+  if (std::string gap = settle_segments(all, window_of(call)); !gap.empty()) return refuse(first_file, 0, gap);
   std::vector<const Trace*> chosen;
   if (!call.selectors.empty()) {
     for (const auto& s : call.selectors) {
@@ -310,7 +365,7 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
       std::swap(horizontal[0], horizontal[1]);
     }
     chosen = horizontal;
-    if (call.single && chosen.size() > 1) chosen.resize(1);
+    if (call.single && chosen.size() > 1) chosen.erase(chosen.begin() + 1, chosen.end());
   }
   if (chosen.empty()) {
     return refuse(first_file, 0, "no horizontal component (there are: " + listed(all) + "): choose with --components");
@@ -366,24 +421,56 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
 
   // The window chosen by --start and --duration, in seconds from the first sample.
   std::size_t skip = 0, count = length;
-  if (call.start) {
-    double first = std::ceil(*call.start / dt - 1e-9);
-    if (first >= static_cast<double>(length)) {
-      return refuse(first_file, 0,
-                    "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
-                        " s)");
-    }
-    skip = static_cast<std::size_t>(std::max(first, 0.0));
-    count = length - skip;
+  // The window counts from the first sample of the chosen channels, their gaps included.
+  std::vector<const Trace*> streams;
+  for (const Trace* s : segments) {
+    for (const Trace* c : chosen)
+      if (s->component == c->component && s->station == c->station && s->location == c->location) streams.push_back(s);
   }
+  std::optional<std::int64_t> window_from = window_start_ns(window_of(call), first_sample_ns(streams));
+  std::optional<std::int64_t> window_to = window_end_ns(window_of(call), first_sample_ns(streams));
+  // Times of day exist only where the files state a date; plain columns' times are relative.
+  bool dated = timed && !chosen[0]->start.relative;
+  if ((call.start_utc || call.end_utc) && !dated) {
+    return refuse(first_file, 0, "a window in UTC needs components that state their start time");
+  }
+  double first_step = 0;  // the window's first sample, counted from the record's first
+  if (dated && (call.start || call.start_utc)) {
+    // A window in UTC, or one after a gap, is counted from its time; without gaps this is the
+    // same as counting from the first sample.
+    double late = static_cast<double>(*window_from - latest) * 1e-9;
+    first_step = late <= 0 ? 0 : std::ceil(late / dt - 1e-9);
+    if (first_step >= static_cast<double>(length) && call.start_utc) {
+      return refuse(first_file, 0,
+                    "the window begins after the record's end: the record spans " +
+                        span_text(chosen[0]->start, latest, length, dt));
+    }
+  } else if (call.start) {
+    first_step = std::ceil(*call.start / dt - 1e-9);
+  }
+  if (first_step >= static_cast<double>(length)) {
+    return refuse(first_file, 0,
+                  "--start " + shortest(*call.start) + " s is past the end (" + shortest(static_cast<double>(length) * dt) +
+                      " s)");
+  }
+  skip = static_cast<std::size_t>(std::max(first_step, 0.0));
+  count = length - skip;
   if (call.duration) {
     double most = std::floor(*call.duration / dt + 1e-9);
     if (most < static_cast<double>(count)) count = static_cast<std::size_t>(most);
   }
+  if (dated && window_to) {
+    double at = static_cast<double>(latest) + static_cast<double>(skip) * dt * 1e9;
+    double most = std::ceil((static_cast<double>(*window_to) - at) * 1e-9 / dt - 1e-9);
+    if (most < static_cast<double>(count)) count = most <= 0 ? 0 : static_cast<std::size_t>(most);
+  }
   if (count < 2) return refuse(first_file, 0, "the window holds fewer than two samples");
   if (count > kMostSamples) {
     return refuse(first_file, 0,
-                  "the record has " + std::to_string(count) + " samples and wavproc takes at most 32768: choose a window with --start and --duration (seconds from the first sample)");
+                    "the record has " + std::to_string(count) + " samples and wavproc takes at most 32768: choose a window with --start and --duration (seconds from the first sample)" +
+                      (dated ? "; it spans " + span_text(chosen[0]->start, latest + std::llround(static_cast<double>(skip) * dt * 1e9), count, dt) +
+                                   ", and the window may be given in UTC"
+                             : ""));
   }
 
   // Values in the record's unit: counts scaled in double arithmetic, the mean of counts said and
@@ -393,29 +480,35 @@ Made make_record(const std::vector<const Input*>& group, const Call& call, const
   std::string units, means;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const Trace& t = *chosen[i];
-    Conversion conv = conversion_of(t.unit, call.keep_unit);
+    // A sensitivity turns counts into its unit; its division comes before the unit's conversion.
+    bool sensed = call.sensitivity && t.unit == "counts";
+    double per = sensed ? *call.sensitivity : 1.0;
+    Conversion conv = conversion_of(sensed ? call.sensitivity_unit : t.unit, call.keep_unit);
     double mean = 0;
     if (t.counts) {
       double sum = 0;
       for (std::size_t k = from[i]; k < to[i]; ++k) sum += t.samples[k];
       mean = sum / static_cast<double>(to[i] - from[i]);
-      means += (means.empty() ? "" : ", ") + t.component + " " + brief(mean) + " counts (" +
-               brief(mean * t.scale * conv.multiply / conv.divide) + " " + conv.unit + ")";
+      means += (means.empty() ? "" : ", ") + t.component + " " + brief(mean) + " counts";
+      if (conv.unit != "counts") means += " (" + brief(mean * t.scale / per * conv.multiply / conv.divide) + " " + conv.unit + ")";
     }
     double offset = call.remove_mean ? mean : 0.0;
     std::vector<double> v;
     v.reserve(count);
     for (std::size_t k = from[i] + skip; k < from[i] + skip + count; ++k) {
-      double x = t.counts ? (t.samples[k] - offset) * t.scale : t.samples[k];
+      double x = t.counts ? (t.samples[k] - offset) * t.scale / per : t.samples[k];
       v.push_back(x * conv.multiply / conv.divide);
     }
     values.push_back(std::move(v));
     names.push_back(component_name(t.component, conv.unit));
-    std::string how = t.counts ? "counts x " + (t.scale_text.empty() ? shortest(t.scale) : t.scale_text)
+    std::string how = t.counts ? "counts" + (t.scale == 1 && t.scale_text.empty()
+                                                 ? std::string()
+                                                 : " x " + (t.scale_text.empty() ? shortest(t.scale) : t.scale_text))
                                : t.unit.empty() ? "unit not stated" : t.unit;
+    if (sensed) how += " / " + shortest(per) + " (sensitivity, counts per " + call.sensitivity_unit + ")";
     if (conv.multiply != 1) how += " x " + shortest(conv.multiply);
     if (conv.divide != 1) how += " / " + shortest(conv.divide);
-    if (conv.unit != t.unit || t.counts) how += " -> " + conv.unit;
+    if (conv.unit != t.unit || (t.counts && conv.unit != "counts")) how += " -> " + conv.unit;
     if (units.find(how) == std::string::npos) units += (units.empty() ? "" : "; ") + how;
   }
   if (call.single) {
@@ -482,7 +575,7 @@ int run(const Call& call) {
   std::vector<Input> inputs;
   int status = 0;
   for (const auto& path : call.files) {
-    inputs.push_back({path, read_input(path, call)});
+    add_input(inputs, path, read_input(path, call));
     const Outcome& o = inputs.back().outcome;
     if (o.failed) {
       say(o.failure);
@@ -602,14 +695,14 @@ int main(int argc, char** argv) {
     }
     if (arg == "--formats") {
       formats_asked = true;
-    } else if (arg == "-o" || arg == "-d" || arg == "--format" || arg == "--components" || arg == "--start" ||
-               arg == "--duration" || arg == "--dt") {
+    } else if (arg == "-o" || arg == "-d" || arg == "--format" || arg == "--components" || arg == "--channels" ||
+               arg == "--start" || arg == "--duration" || arg == "--dt" || arg == "--sensitivity") {
       std::string v;
       if (!take(v)) return wrong_call(arg + " needs a value");
       if (arg == "-o") call.out_file = v;
       if (arg == "-d") call.out_dir = v;
       if (arg == "--format") call.format = v;
-      if (arg == "--components") {
+      if (arg == "--components" || arg == "--channels") {
         call.selectors.clear();
         for (std::size_t at = 0; at <= v.size();) {
           std::size_t comma = std::min(v.find(',', at), v.size());
@@ -617,11 +710,26 @@ int main(int argc, char** argv) {
           at = comma + 1;
         }
       }
-      if (arg == "--start" && !seconds(arg, v, call.start, error)) return wrong_call(error);
-      if (arg == "--duration" && !seconds(arg, v, call.duration, error)) return wrong_call(error);
+      std::int64_t utc = 0;
+      bool is_time = (arg == "--start" || arg == "--duration") && read_utc(v, utc);
+      if (arg == "--start" && is_time) call.start_utc = utc;
+      if (arg == "--duration" && is_time) call.end_utc = utc;
+      if (arg == "--start" && !is_time && !seconds(arg, v, call.start, error)) return wrong_call(error);
+      if (arg == "--duration" && !is_time && !seconds(arg, v, call.duration, error)) return wrong_call(error);
+      if (arg == "--sensitivity") {
+        std::size_t colon = v.find(':');
+        double n = 0;
+        if (colon == std::string::npos || !read_decimal(v.substr(0, colon), n) || !(n > 0) || colon + 1 == v.size()) {
+          return wrong_call("--sensitivity takes counts per unit and the unit, as 419430:cm/s2, not " + quoted(v));
+        }
+        call.sensitivity = n;
+        call.sensitivity_unit = v.substr(colon + 1);
+      }
       if (arg == "--dt" && (!seconds(arg, v, call.dt, error) || !(*call.dt > 0))) {
         return wrong_call(error.empty() ? "--dt takes a sampling interval above 0" : error);
       }
+    } else if (arg == "--longest-segment") {
+      call.longest_segment = true;
     } else if (arg == "--single") {
       call.single = true;
     } else if (arg == "--keep-unit") {

@@ -33,8 +33,14 @@ bash tests/compare_builds.sh build/wavproc build-libcxx/wavproc 200
 # wavproc-import's records of the test data, written by both builds, byte for byte.
 for build in build build-libcxx; do
   rm -rf "$build/import-compare" && mkdir "$build/import-compare"
-  "$build/import/wavproc-import" -d "$build/import-compare" --remove-mean tests/data/import/*.?? >/dev/null
-  "$build/import/wavproc-import" -d "$build/import-compare" --single tests/data/import/*.AT2 >/dev/null
+  "$build/import/wavproc-import" -d "$build/import-compare" --remove-mean tests/data/import/AOM0011801241951.?? >/dev/null
+  "$build/import/wavproc-import" -d "$build/import-compare" tests/data/import/1-EAS.dat >/dev/null
+  "$build/import/wavproc-import" -d "$build/import-compare" --single tests/data/import/*.{AT2,v1,smc,ASC} >/dev/null
+  "$build/import/wavproc-import" -d "$build/import-compare" --single --channels EHZ tests/data/import/*.SAC >/dev/null
+  if grep -q '^WAVPROC_LIBMSEED_LIBRARY:FILEPATH=/' "$build/CMakeCache.txt"; then
+    "$build/import/wavproc-import" -d "$build/import-compare" --single --channels BHZ \
+      tests/data/import/reference-testdata-{int16,int32,float32,float64,steim1,steim2,steim1-LE,steim2-LE}.mseed2 >/dev/null
+  fi
 done
 diff -r build/import-compare build-libcxx/import-compare
 
