@@ -179,6 +179,10 @@ Outcome read_mseed(std::string_view bytes, const std::string& file) {
       length = last_length > 0 && last_length <= left ? last_length : power_of_two(static_cast<std::size_t>(left)) ? left : 0;
       status = length > 0 ? msr_parse(buffer.data() + offset, left, &holder.msr, length, 0, 0) : MS_WRONGLENGTH;
     }
+    // libmseed may take a record length from blockette 1000 that runs past the file's end.
+    if (status == MS_NOERROR && holder.msr->reclen > left)
+      return failed(file, 0, "the record at byte " + std::to_string(offset) + " is cut short: it declares " +
+                                 std::to_string(holder.msr->reclen) + " bytes, " + std::to_string(left) + " are left");
     if (status == MS_NOERROR && !holds_its_samples(*holder.msr))
       return failed(file, 0, "the record at byte " + std::to_string(offset) + " declares more samples than it holds");
     if (status == MS_NOERROR) status = msr_parse(buffer.data() + offset, left, &holder.msr, length, 1, 0);

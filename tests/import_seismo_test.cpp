@@ -236,6 +236,8 @@ TEST(SeismoReaders, BadInputsAreRefusedWithTheirReason) {
        "no miniSEED 2 record at byte 512"},
       {"count past the end", overfull, wavproc::import::read_mseed,  // libmseed would read past the record
        "the record at byte 0 declares more samples than it holds"},
+      {"cut short", int32_records({0}).substr(0, 256), wavproc::import::read_mseed,  // libmseed would read past it
+       "the record at byte 0 is cut short: it declares 512 bytes, 256 are left"},
       {"overlap differs", clash, wavproc::import::read_mseed,
        "XX.TEST..BHZ: records overlap with different samples at 2012-05-12T00:00:02.85"},
   };
