@@ -154,5 +154,15 @@ void apply_integration(const Spectra& s, std::int32_t nit);
 void run_stages();
 // The whole run: the answers of given (null: the dialogue), start-up, the stages, the plain stop.
 [[noreturn]] void run(const Choices* given);
+// One more dialogue in this process, for a caller that runs one record after another (the batch
+// worker), with the console on descriptors 0, 1 and 2 as they are now. Returns when the run ends
+// with status 0, its files closed and the store and scalars as a new process finds them; any other
+// end ends the process as it ends a run of its own, with the same status.
+void run_in_turn();
+
+// wavproc --batch-worker STATE K RESULTS JOBS: runs the records that wavproc-batch listed in the
+// folder STATE, as worker K of JOBS, moving each run's results into RESULTS; returns the exit
+// status (0: no record left to claim).
+int batch_worker(const char* state, const char* k, const char* results, const char* jobs);
 
 }  // namespace wavproc

@@ -70,7 +70,14 @@ int show(std::FILE* stream, std::string_view text) {
 
 // Without arguments, or with --no-sync alone, the dialogue; with a record, the run on the command
 // line; --help and --version answer and end; a mistake of the call ends before any file is opened.
+// --batch-worker runs the records of a batch in one process.
 int main(int argc, char** argv) {
+  // wavproc-batch's own call, for its workers; not a user's.
+  if (argc >= 2 && std::string_view(argv[1]) == "--batch-worker") {
+    if (argc == 6) return wavproc::batch_worker(argv[2], argv[3], argv[4], argv[5]);
+    std::fprintf(stderr, "wavproc: --batch-worker takes STATE K RESULTS JOBS (wavproc-batch's call)\n");
+    return 2;
+  }
   // Static: the run ends the process from inside, and its choices must last until then.
   static const wavproc::CommandLine command = wavproc::read_command_line(argc, argv);
   switch (command.action) {

@@ -2,6 +2,8 @@
 // where the stages' answers come from: the console, or the command line's choices.
 #include <sys/mman.h>
 
+#include <algorithm>
+
 #include "driver/driver.h"
 #include "textio/textio.h"
 
@@ -44,6 +46,21 @@ void take_answers(const Choices& c) {
   sc.iskip = c.skip;
 }
 
+// Clears what a run that ended with status 0 left in the store and the scalars. Such a run wrote
+// no array past index max(nf, ndur) + 1: its rows, with the statement that met the end of the
+// record, reach nt + 1, and nt <= nf for a record it transformed. Component 3 was written only
+// where zero3 was cleared.
+void clear_run_state() {
+  const auto n = static_cast<std::size_t>(std::min(std::max(sc.nf, sc.ndur) + 1, mom)) + 1;
+  for (double* a : {rs.time, rs.xr1, rs.xr2, rs.x1, rs.x2}) std::fill(a, a + n, 0.0);
+  for (cplx* a : {rs.fx1, rs.fx2}) std::fill(a, a + n, cplx());
+  if (!sc.zero3) {
+    for (double* a : {rs.xr3, rs.x3}) std::fill(a, a + n, 0.0);
+    std::fill(rs.fx3, rs.fx3 + n, cplx());
+  }
+  sc = Scalars{};
+}
+
 }  // namespace
 
 void prompt(std::initializer_list<Item> items) {
@@ -80,6 +97,20 @@ void run(const Choices* given) {
   start_up();
   run_stages();
   plain_stop();
+}
+
+void run_in_turn() {
+  static const bool started = [] {
+    advise_store();
+    start_up();
+    return true;
+  }();
+  (void)started;
+  choices = nullptr;
+  start_next_run();
+  run_stages();
+  close_every_unit();
+  clear_run_state();
 }
 
 }  // namespace wavproc

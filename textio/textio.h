@@ -200,6 +200,13 @@ void read_line_end(int unit);
 // column and in the next): a name read so is cut, and names some other file.
 bool read_formatted_text(int unit, const Format& fmt, char* item, int len);
 
+// For the next of several runs in one process, after a run whose files are all closed: the console
+// units connected afresh to descriptors 0, 1 and 2 as start-up connects them (nothing read,
+// buffered or failed before carries over), and no statement recorded.
+void start_next_run();
+// Closes every unit as the plain stop does, without ending the process; a failure is fatal.
+void close_every_unit();
+
 // Closes every unit and ends the process with status 0, writing nothing.
 [[noreturn]] void plain_stop();
 // Closes every unit and ends the process with status 1 (a record the program refuses).

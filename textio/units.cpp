@@ -386,6 +386,22 @@ void start_up() {
   std::atexit(detail::close_at_exit);
 }
 
+void start_next_run() {
+  for (int unit : {kStderr, kConsoleIn, kConsoleOut}) {
+    Unit& u = units[unit];
+    detail::disconnect(u);
+    u.readable = u.writable = u.last_write = u.may_block = false;
+    u.written = 0;
+  }
+  detail::connect_console(kStderr, 2, false);
+  detail::connect_console(kConsoleIn, 0, true);
+  detail::connect_console(kConsoleOut, 1, false);
+  detail::last_format = {};
+  detail::lately_reading = false;
+}
+
+void close_every_unit() { detail::close_all(); }
+
 namespace {
 
 // The console stream (1 or 2) that st is the file of, or -1.
