@@ -132,6 +132,19 @@ void check_files_complete() {
   if (out != "amp2.csv") check(size_of("amp2.csv") == 57 + 36 * (std::int64_t{sc.nom} - 1));
 }
 
+// Checks that a run that ended with status 0 wrote no array of the store past index
+// max(nf, ndur) + 1: the batch worker clears only that far before its next run.
+void check_store_clear_past_reach() {
+  const auto from = static_cast<std::size_t>(std::min(std::max(sc.nf, sc.ndur) + 1, wavproc::mom)) + 1;
+  const auto end = static_cast<std::size_t>(wavproc::mom) + 1;
+  for (const double* a : {rs.time, rs.xr1, rs.xr2, rs.xr3, rs.x1, rs.x2, rs.x3}) {
+    check(std::all_of(a + from, a + end, [](double v) { return v == 0.0; }));
+  }
+  for (const wavproc::cplx* a : {rs.fx1, rs.fx2, rs.fx3}) {
+    check(std::all_of(a + from, a + end, [](wavproc::cplx v) { return v == wavproc::cplx(); }));
+  }
+}
+
 // Zeros the record store as far as the last run can have written it, and every scalar.
 void reset_store(std::size_t file_size) {
   const std::int64_t reach = std::max<std::int64_t>({static_cast<std::int64_t>(file_size) + 2, sc.nf, sc.ndur, sc.nt});
@@ -183,7 +196,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   check(status >= -1 && status <= 1);
   check(detail::only_consoles_connected());
-  if (status == 0) check_files_complete();
+  if (status == 0) {
+    check_files_complete();
+    check_store_clear_past_reach();
+  }
   clear_scratch();
   reset_store(file.size());
   return 0;

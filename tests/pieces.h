@@ -2,7 +2,9 @@
 // text and files, a record of any length, the fatal report, and the checks of how a run ended.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -52,6 +54,16 @@ inline const std::string kOut = kOutHeader + kOutRows;
 
 // A record of n rows at 0.01 s with small whole-number samples.
 std::string record_of(int n);
+
+// One generated run: the dialogue's answers (input in.txt, output out.csv) and the equivalent
+// options of the command line.
+struct Session {
+  std::string answers;
+  std::vector<std::string> args;
+};
+// The session of seed: a choice of polarity, band-pass (equal neighbouring corners included),
+// operation, cut and skip, each drawn from the generator alone, so every platform draws the same.
+Session session_of(std::uint32_t seed);
 
 // The fatal report: its first line, the unit line, the format line when there is one, the direction.
 std::string report(const std::string& first, const std::string& state, const std::string& format, bool reading);

@@ -1,13 +1,18 @@
 // How the program is used from a shell: its command-line arguments, the version that the manual
 // names, and wavproc-batch over several records.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -213,49 +218,90 @@ TEST(Batch, AHiddenInputNameAndAProgramOnPathRunAsByHand) {
   EXPECT_EQ(r.files["res/one.log"], single.out);
 }
 
-// Stands in for wavproc: a record whose header begins with "block" waits until a signal stops
-// it, as a long run would, after telling the test that it started; any other runs wavproc.
-const std::string kBlockingProgram =
-    "#!/bin/bash\n"
-    "for f in *; do IFS= read -r header < \"$f\"; done\n"
-    "if [[ $header == block* ]]; then\n"
-    "  trap 'kill $! 2> /dev/null; echo Interrupt >&2; exit 1' INT\n"
-    "  echo started >> \"$READY\"\n"
-    "  while :; do sleep 1000 & wait $!; done\n"
-    "fi\n"
-    "exec \"$REAL\" \"$@\"\n";
+// One worker runs records of falling and rising lengths, each with answers of its own from the
+// generated sessions, with a refused and a fatal one among them: every record's files and log are
+// those of a run of its own (nothing of a longer record carries over to a shorter one), and a run
+// that ends the worker's process is noted as it ended.
+TEST(Batch, OneWorkerGivesEveryRecordTheFilesOfARunOfItsOwn) {
+  const int lengths[] = {4097, 1, 1000, 2, 64, 3, 0, 100, 5, 4097, 2};
+  std::map<std::string, std::string> files = {{"answers.txt", kAnswers}};
+  std::vector<std::string> args = {"-j", "1", "answers.txt", "res"};
+  std::vector<harness::Result> single;
+  std::string summary;
+  for (std::uint32_t i = 0; i < std::size(lengths); ++i) {
+    const std::string stem = "r" + std::to_string(i);
+    const Session s = session_of(i + 1);
+    // Length 0 stands for a record with a sample that is not a number: a fatal report.
+    const std::string record = lengths[i] > 0 ? record_of(lengths[i]) : "Time NS EW\n0 1 0\n0.01 x 0\n";
+    files["data/" + stem + ".txt"] = record;
+    files["data/" + stem + ".answers"] = s.answers;
+    args.push_back("data/" + stem + ".txt");
+    single.push_back(harness::run(s.answers, {{"in.txt", record}}));
+    const harness::Result& one = single.back();
+    summary += "data/" + stem + ".txt\t";
+    if (one.status == 0) {
+      summary += "0\tdone: " + stem + ".amp2.csv " + stem + ".out.csv\n";
+    } else if (one.status == 1) {
+      summary += "1\trefused: NT<2 !!!!!\n";
+    } else {
+      summary += "134\tfatal error: " + one.err.substr(0, one.err.find('\n')) + "\n";
+    }
+  }
+  auto r = batch(args, files);
+  EXPECT_EQ(r.out, summary);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 1);
+  for (std::size_t i = 0; i < single.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string res = "res/r" + std::to_string(i);
+    EXPECT_EQ(r.files[res + ".log"], single[i].out + single[i].err);
+    if (single[i].status != 0) continue;
+    EXPECT_EQ(r.files[res + ".amp2.csv"], single[i].files.at("amp2.csv"));
+    EXPECT_EQ(r.files[res + ".out.csv"], single[i].files.at("out.csv"));
+  }
+}
+
+// True when a process of the process group pgid is stopped.
+bool group_member_stopped(pid_t pgid) {
+  DIR* d = ::opendir("/proc");
+  if (d == nullptr) return false;
+  bool found = false;
+  while (const dirent* e = ::readdir(d)) {
+    std::ifstream file("/proc/" + std::string(e->d_name) + "/stat");
+    std::string stat;
+    if (!std::getline(file, stat)) continue;
+    // pid (name) state ppid pgrp ...: the name may hold blanks, so read after its last ')'.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    char state = 0;
+    long ppid = 0, pgrp = 0;
+    if (rest >> state >> ppid >> pgrp && pgrp == pgid && state == 'T') found = true;
+  }
+  ::closedir(d);
+  return found;
+}
 
 // Ctrl-C (to the whole process group) or SIGTERM (to the batch alone) stops the run under way and
-// starts no other; the summary lists what the folder holds. A batch called again with --resume
-// passes over the complete record and runs the others.
+// starts no other; the summary lists what the folder holds. The worker is held still (SIGSTOP) at
+// the first write of the second record's files by the test build's hook. A batch called again
+// with --resume passes over the complete record and runs the others.
 TEST(Batch, AStoppedBatchListsWhatItLeftAndGoesOnWithResume) {
   const auto single = harness::run(kAnswers, {{"in.txt", kRecord}});
-  const std::string block = "block NS EW" + kRecord.substr(kRecord.find('\n'));
-  const std::map<std::string, std::string> files = {{"answers.txt", kAnswers},
-                                                    {"data/one.txt", kRecord},
-                                                    {"data/two.txt", block},
-                                                    {"data/three.txt", kRecord},
-                                                    {"fake", kBlockingProgram}};
-  const std::vector<std::string> args = {"-j", "1", "answers.txt", "res", "data/one.txt", "data/two.txt",
-                                         "data/three.txt"};
+  const std::map<std::string, std::string> files = {
+      {"answers.txt", kAnswers}, {"data/one.txt", kRecord}, {"data/two.txt", kRecord}, {"data/three.txt", kRecord}};
   for (const int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(sig);
     harness::Options o;
     o.in_child = [] {
       ::setpgid(0, 0);
-      ::chmod("fake", 0755);
-      char cwd[4096];
-      const std::string dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-      ::setenv("READY", (dir + "/ready").c_str(), 1);
-      ::setenv("REAL", WAVPROC_BINARY, 1);
-      ::setenv("WAVPROC", (dir + "/fake").c_str(), 1);
+      ::setenv("WAVPROC", harness::kKillableProgram, 1);
+      // A run of the three-sample record takes four of the hook's steps: the fifth is the second
+      // record's first, in the one process of the worker.
+      ::setenv("WAVPROC_STOP_AT_STEP", "5", 1);
     };
     o.program = "bash";
-    o.args = {kBatch};
-    o.args.insert(o.args.end(), args.begin(), args.end());
-    o.feed = [sig](pid_t pid, int fd, const std::string& out_path) {
-      const std::string ready = harness::work_folder(out_path) + "/ready";
-      ASSERT_TRUE(harness::wait_until([&] { return harness::holds(ready, "started\n"); }));
+    o.args = {kBatch, "-j", "1", "answers.txt", "res", "data/one.txt", "data/two.txt", "data/three.txt"};
+    o.feed = [sig](pid_t pid, int fd, const std::string&) {
+      ASSERT_TRUE(harness::wait_until([&] { return group_member_stopped(pid); }));
       ::kill(sig == SIGINT ? -pid : pid, sig);
       ::close(fd);
     };
@@ -263,9 +309,12 @@ TEST(Batch, AStoppedBatchListsWhatItLeftAndGoesOnWithResume) {
     const std::string summary = "data/one.txt\t0\tdone: one.amp2.csv one.out.csv\n"
                                 "data/two.txt\t1\tstopped: Interrupt\n"
                                 "data/three.txt\t-\tnot finished\n";
-    EXPECT_EQ(r.out, summary);
+    EXPECT_EQ(r.out, summary) << r.err;
     EXPECT_EQ(r.status, sig == SIGINT ? 130 : 143);
-    EXPECT_EQ(r.files["res/two.log"], "Interrupt\n");
+    // The console text up to the spectrum file, then the interrupt's message.
+    const std::string two = r.files["res/two.log"];
+    ASSERT_TRUE(two.ends_with("\nInterrupt\n")) << two;
+    EXPECT_EQ(single.out.rfind(two.substr(0, two.size() - 10), 0), 0u) << two;
     std::map<std::string, std::string> left;
     for (const auto& [path, text] : r.files) {
       if (path.rfind("res/", 0) == 0) left[path] = text;
