@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(::ftruncate(0, 0) == 0);
   check(::pwrite(0, answers.data(), answers.size(), 0) == static_cast<ssize_t>(answers.size()));
   check(::lseek(0, 0, SEEK_SET) == 0);
-  detail::restart_console_input(0);
+  wavproc::start_next_run();
 
   check(::fchdir(scratch_dir) == 0);
   int status = -2;

@@ -8,12 +8,6 @@ namespace wavproc::detail {
 void (*end_of_run)(int status) = nullptr;
 void (*file_step)() = nullptr;
 
-void restart_console_input(int fd) {
-  Unit& console = units[kConsoleIn];
-  console.in.attach(fd, nullptr);
-  console.at_end = false;
-}
-
 bool only_consoles_connected() {
   for (const Unit& u : units) {
     if (u.kind != Stream::none && u.kind != Stream::console) return false;

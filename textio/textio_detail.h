@@ -119,9 +119,6 @@ extern void (*end_of_run)(int status);
 // rewritten file is put in place: the moments at which a test ends the run from outside.
 extern void (*file_step)();
 
-// Reads the console input unit from fd afresh, as at the start of a run (for the in-process fuzz
-// run, which runs the stages many times in one process).
-void restart_console_input(int fd);
 // True when no unit but the console ones is connected: every run closes what it opened.
 bool only_consoles_connected();
 #endif

@@ -115,6 +115,13 @@ void connect_console(int unit, int fd, bool reading) {
 
 void close_at_exit() { close_all(); }
 
+// Connects standard error, input and output to their units.
+void connect_consoles() {
+  connect_console(kStderr, 2, false);
+  connect_console(kConsoleIn, 0, true);
+  connect_console(kConsoleOut, 1, false);
+}
+
 }  // namespace
 
 // The record being assembled; records are short, so it rarely grows past its first reserve.
@@ -380,9 +387,7 @@ void start_up() {
   std::signal(SIGPIPE, SIG_IGN);
   detail::install_signal_handlers();
 
-  detail::connect_console(kStderr, 2, false);
-  detail::connect_console(kConsoleIn, 0, true);
-  detail::connect_console(kConsoleOut, 1, false);
+  detail::connect_consoles();
   std::atexit(detail::close_at_exit);
 }
 
@@ -393,9 +398,7 @@ void start_next_run() {
     u.readable = u.writable = u.last_write = u.may_block = false;
     u.written = 0;
   }
-  detail::connect_console(kStderr, 2, false);
-  detail::connect_console(kConsoleIn, 0, true);
-  detail::connect_console(kConsoleOut, 1, false);
+  detail::connect_consoles();
   detail::last_format = {};
   detail::lately_reading = false;
 }
