@@ -184,6 +184,7 @@ TEST(Batch, NamesAndCallsThatWouldLoseResultsAreRefusedBeforeTheFirstRun) {
        "-j takes a number of runs from 1 to 1024, not 2147483648", nullptr},
       {one, plain, "no program at /tmp (set WAVPROC to wavproc's path)", "/tmp"},
       {one, plain, "WAVPROC: no program no-such-wavproc on PATH", "no-such-wavproc"},
+      {one, plain, "/bin/true is not a wavproc of this release: it has no batch workers", "/bin/true"},
       {one, holding, "already holds a batch (--resume goes on with it)", nullptr},
   };
   for (const Case& c : cases) {
