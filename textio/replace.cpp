@@ -7,7 +7,7 @@
 //   open ──(missing, or ours with one link, the folder writable)──> temporary file made (O_EXCL)
 //     │                                                                │ first write: started
 //     │                                                                v
-//     │                      close: sync, close ──ok──> rename over the file   (whole new file)
+//     │                      close: sync, close ──ok──> swapped with the file   (whole new file)
 //     │                                        └─failed──> temporary removed  (older file stays)
 //     │                      close or a handled signal before any write: temporary removed
 //     │                      a kill: older file stays, the temporary file may remain
@@ -23,6 +23,7 @@
 // signal handler.
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -134,6 +135,24 @@ void begin_rewrite(int unit) {
   u.started = true;
 }
 
+// Puts the file temp in place of the file base, both in the folder dir, as one step: false with
+// errno set when it cannot. The two names are swapped and the older file, now under temp, is
+// removed; a plain rename over base instead makes ext4 start writing the new file to the disk
+// there and then (its guard for programs that do not sync), which costs a long record's run more
+// than a millisecond when the file is not synced. Where there is no older file, or no swap (another
+// file system), or base is a folder, it is the plain rename. Safe inside a signal handler.
+bool swap_into_place(int dir, const char* temp, const char* base) {
+#ifdef RENAME_EXCHANGE
+  if (::renameat2(dir, temp, dir, base, RENAME_EXCHANGE) == 0) {
+    at_file_step();
+    if (::unlinkat(dir, temp, 0) == 0) return true;
+    // A folder came to stand at the name after the open: swapped back, the rename refuses it.
+    ::renameat2(dir, temp, dir, base, RENAME_EXCHANGE);
+  }
+#endif
+  return ::renameat(dir, temp, dir, base) == 0;
+}
+
 // Puts a replaced file's temporary file in place of the file, or removes it when nothing was
 // written, and closes the stream; returns Reason::none, or the reason with *sys_errno set. Unless
 // the caller gave up the wait, the content is on the disk before the rename, so that after a power
@@ -157,7 +176,7 @@ Reason put_in_place(Unit& u, int* sys_errno) {
     at_file_step();
     if (reason != Reason::none) {
       ::unlinkat(u.dir_fd, u.temp, 0);
-    } else if (::renameat(u.dir_fd, u.temp, u.dir_fd, u.base) != 0) {
+    } else if (!swap_into_place(u.dir_fd, u.temp, u.base)) {
       reason = Reason::write_failed;
       *sys_errno = errno;
     }

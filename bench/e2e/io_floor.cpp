@@ -1,8 +1,9 @@
 // The input/output floor of one run: reads a record file whole and writes two files of given sizes,
 // in the same 64 KiB blocks and with the same whole-file replacement as wavproc's files (the new
-// text goes into a temporary file in the file's folder, is put on the disk and renamed over the
-// file), but without parsing, transforming or formatting anything. With --no-sync the temporary
-// files are renamed without being put on the disk first, as `wavproc --no-sync` does.
+// text goes into a temporary file in the file's folder, is put on the disk and swapped with the
+// file, whose older text is then removed), but without parsing, transforming or formatting
+// anything. With --no-sync the temporary files are swapped in without being put on the disk first,
+// as `wavproc --no-sync` does.
 // Usage: io_floor [--no-sync] INPUT OUT1 SIZE1 OUT2 SIZE2
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,7 +47,8 @@ std::size_t read_whole(const char* path) {
 
 // Replaces the file at path by one of size bytes, the block's content over and over: opened as
 // wavproc opens a file, the bytes written to a temporary file with the file's permission bits,
-// which is put on the disk (unless --no-sync) and renamed over the file.
+// which is put on the disk (unless --no-sync) and swapped with the file (renamed over it where
+// there is none yet), the older file then removed.
 void write_sized(const char* path, std::size_t size) {
   const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   struct stat st = {};
@@ -65,7 +67,11 @@ void write_sized(const char* path, std::size_t size) {
   }
   if (sync_before_rename && ::fdatasync(out) != 0) fail("fdatasync", temp);
   if (::close(out) != 0) fail("close", temp);
-  if (::rename(temp, path) != 0) fail("rename", temp);
+  if (::renameat2(AT_FDCWD, temp, AT_FDCWD, path, RENAME_EXCHANGE) == 0) {
+    if (::unlink(temp) != 0) fail("unlink", temp);
+  } else if (::rename(temp, path) != 0) {
+    fail("rename", temp);
+  }
 }
 
 // The byte count written in text, or false when it is not a plain decimal number.
