@@ -42,7 +42,11 @@ struct alignas(kStorePage) RecordStore {
   double x1[mom + 1], x2[mom + 1];
   double xr3[mom + 1], x3[mom + 1];
   cplx fx3[mom + 1];
+  // The record layer's blocks (lend_block_room): here, past the arrays, they lie in large pages
+  // that a run maps anyway.
+  char blocks[8 << 16];
 };
+static_assert(sizeof(RecordStore) == 2 * kStorePage, "the blocks fit in the store's last large page");
 
 // The scalars passed between stages, and the answers of the dialogue; all zero at start.
 struct Scalars {

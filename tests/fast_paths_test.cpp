@@ -336,9 +336,9 @@ std::string written_text(const Write& write) {
 }
 
 // A run of statements laid down in the block gives the bytes of one write_formatted each, over
-// many blocks: the program's two rows, with values that take the general writers (stars, NaN,
-// three-digit exponents), a format whose fields have no writers of their own, one that is walked
-// op by op, and runs with fewer items than fields.
+// many blocks, whether the blocks are laid on one thread or on two: the program's two rows, with
+// values that take the general writers (stars, NaN, three-digit exponents), a format whose fields
+// have no writers of their own, one that is walked op by op, and runs with fewer items than fields.
 TEST(FormattedRows, SameBytesAsOneStatementEach) {
   const char* const formats[] = {"(F6.3,4(',',F12.4))", "(F8.4,6(',',E12.4))", "(F5.1,2(',',F9.2))",
                                  "(F8.4,100(',',F12.4))"};
@@ -349,7 +349,7 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
       items[k] = row % 11 == 0 ? kSpecials[(row / 11 + k) % 7] : static_cast<double>(row % 13 - 6) * 12.3456789 * (k + 1);
     }
   };
-  constexpr std::int64_t kRows = 3000;
+  constexpr std::int64_t kRows = 9000;  // several blocks, more than the second thread runs ahead
   for (const char* text : formats) {
     const Format fmt(text);
     for (const int n : {4, 3}) {
@@ -364,8 +364,12 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
           }
         }
       });
-      const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill); });
-      EXPECT_EQ(got, want) << text << " with " << n << " items";
+      for (const bool two : {true, false}) {
+        use_second_thread(two);
+        const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill); });
+        EXPECT_EQ(got, want) << text << " with " << n << " items, " << (two ? "two threads" : "one thread");
+      }
+      use_second_thread(true);
     }
   }
 }

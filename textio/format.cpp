@@ -1,6 +1,7 @@
 // Formatted records: parsing the field notation once, and the walk that writes a statement's
 // records or reads its text item.
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -377,6 +378,141 @@ bool lay_out_row(std::span<const FormatStep> steps, int n, RowLayout& row) {
   return true;
 }
 
+// Lays down the records of rows [r, end) at out.
+void lay_rows_at(char* out, const RowLayout& row, std::int64_t r, std::int64_t end, RowItems fill,
+                 const void* source) {
+  double items[kMaxRowItems] = {};
+  for (; r < end; ++r, out += row.stride) {
+    std::memcpy(out, row.text, row.stride);
+    fill(source, r, items);
+    for (int f = 0; f < row.fields; ++f) row.write[f](out + row.at[f], items[f]);
+  }
+}
+
+// Lays down the records of rows [r, end) behind the unit's buffered ones. Each record counts as
+// buffered once it is whole, so a signal handler that writes the block never sees half a record.
+void lay_rows(detail::Unit& u, const RowLayout& row, std::int64_t r, std::int64_t end, RowItems fill,
+              const void* source) {
+  for (; r < end; ++r) {
+    lay_rows_at(u.block + u.used, row, r, r + 1, fill, source);
+    u.used = u.used + row.stride;
+  }
+}
+
+// The blocks of a file that two threads lay down, numbered from 0, each of `per` rows but the
+// last. Either thread takes the lowest block nobody has taken, at most kAhead blocks past the last
+// one in the unit, and lays it in a staging block; the unit's thread lays the block whose turn it
+// is straight in the unit's block, and copies in the others as their turn comes.
+struct SharedBlocks {
+  static constexpr int kAhead = 3;
+  const RowLayout* row;
+  RowItems fill;
+  const void* source;
+  std::int64_t first;  // the first row of block 0
+  std::int64_t per;
+  std::int64_t count;  // the end of the rows
+  std::int64_t blocks;
+  char* staging[kAhead] = {};
+  std::atomic<std::int64_t> next{0};        // the lowest block not taken
+  std::atomic<std::int64_t> in_unit{0};     // the blocks before this one are in the unit or out
+  std::atomic<std::int64_t> ready[kAhead];  // the block whose records staging[i] holds whole
+
+  std::int64_t begin_row(std::int64_t b) const { return first + b * per; }
+  std::int64_t end_row(std::int64_t b) const { return std::min(count, first + (b + 1) * per); }
+  static std::size_t slot(std::int64_t b) { return static_cast<std::size_t>(b % kAhead); }
+
+  // Takes the lowest block not taken whose staging block is free; -1 when there is none now.
+  std::int64_t take() {
+    std::int64_t b = next.load(std::memory_order_relaxed);
+    while (b < blocks && b < in_unit.load(std::memory_order_acquire) + kAhead) {
+      if (next.compare_exchange_weak(b, b + 1, std::memory_order_relaxed)) return b;
+    }
+    return -1;
+  }
+  // Lays block b in its staging block and marks it ready.
+  void lay_staged(std::int64_t b) {
+    lay_rows_at(staging[slot(b)], *row, begin_row(b), end_row(b), fill, source);
+    ready[slot(b)].store(b, std::memory_order_release);
+    ready[slot(b)].notify_one();
+  }
+};
+
+// The second thread's part: blocks taken and laid until every block is taken.
+void lay_blocks_beside(void* arg) {
+  auto& s = *static_cast<SharedBlocks*>(arg);
+  for (;;) {
+    const std::int64_t in_unit = s.in_unit.load(std::memory_order_acquire);
+    if (s.next.load(std::memory_order_relaxed) >= s.blocks) return;
+    const std::int64_t b = s.take();
+    if (b >= 0) {
+      s.lay_staged(b);
+    } else {
+      s.in_unit.wait(in_unit, std::memory_order_acquire);
+    }
+  }
+}
+
+// Writes rows [r, count) to the unit, whose block is empty, in blocks of per rows: the same bytes
+// in the same writes as one thread gives, on two threads where a second one can be had.
+void write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t per,
+                     std::int64_t count, RowItems fill, const void* source) {
+  SharedBlocks s;
+  s.row = &row;
+  s.fill = fill;
+  s.source = source;
+  s.first = r;
+  s.per = per;
+  s.count = count;
+  s.blocks = (count - r + per - 1) / per;
+  for (auto& ready : s.ready) ready.store(-1, std::memory_order_relaxed);
+  bool two = second_thread_free();
+  for (int i = 0; two && i < SharedBlocks::kAhead; ++i) {
+    s.staging[i] = detail::staging_block(i);
+    two = s.staging[i] != nullptr;
+  }
+  if (!two) {
+    for (std::int64_t b = 0; b < s.blocks; ++b) {
+      if (u.used != 0) {
+        if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+      }
+      lay_rows(u, row, s.begin_row(b), s.end_row(b), fill, source);
+    }
+    return;
+  }
+  run_beside(lay_blocks_beside, &s);
+  for (std::int64_t b = 0; b < s.blocks; ++b) {
+    if (u.used != 0) {
+      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+    }
+    // While block b is not ready, this thread lays blocks too: b itself straight in the unit.
+    bool laid_here = false;
+    for (std::int64_t held = s.ready[SharedBlocks::slot(b)].load(std::memory_order_acquire); held != b;
+         held = s.ready[SharedBlocks::slot(b)].load(std::memory_order_acquire)) {
+      const std::int64_t mine = s.take();
+      if (mine == b) {
+        lay_rows(u, row, s.begin_row(b), s.end_row(b), fill, source);
+        laid_here = true;
+        break;
+      }
+      if (mine >= 0) {
+        s.lay_staged(mine);
+      } else {
+        s.ready[SharedBlocks::slot(b)].wait(held, std::memory_order_acquire);
+      }
+    }
+    if (!laid_here) {
+      const auto bytes = static_cast<std::size_t>(s.end_row(b) - s.begin_row(b)) * row.stride;
+      std::memcpy(u.block, s.staging[SharedBlocks::slot(b)], bytes);
+      // The records count as buffered only once all of them are in the unit's block.
+      std::atomic_signal_fence(std::memory_order_release);
+      u.used = bytes;
+    }
+    s.in_unit.store(b + 1, std::memory_order_release);
+    s.in_unit.notify_one();
+  }
+  finish_beside();
+}
+
 }  // namespace
 
 void write_formatted(int unit, const Format& fmt, std::initializer_list<double> items) {
@@ -411,16 +547,13 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
     const auto fit = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest() - u.used) / row.stride) + 1;
     const std::int64_t end = std::min(count, r + fit);
     u.last_write = true;
-    char* p = u.block + u.used;
-    for (; r < end; ++r) {
-      std::memcpy(p, row.text, row.stride);
-      fill(source, r, items);
-      for (int f = 0; f < row.fields; ++f) row.write[f](p + row.at[f], items[f]);
-      p += row.stride;
-      // Each record counts as buffered once it is whole, so a signal handler that writes the
-      // block never sees half a record.
-      u.used = static_cast<std::size_t>(p - u.block);
+    if (u.used == 0 && end < count) {
+      // From here on every block holds the same number of whole records: two threads can lay them.
+      write_in_blocks(u, unit, row, r, fit, count, fill, source);
+      break;
     }
+    lay_rows(u, row, r, end, fill, source);
+    r = end;
   }
   detail::end_formatted();
 }

@@ -26,11 +26,11 @@
 namespace wavproc::detail {
 
 // Gives back the block.
-InBuffer::~InBuffer() { delete[] block_; }
+InBuffer::~InBuffer() { give_back_block(block_); }
 
 // Reads fd from now on; the block is obtained on the first attach and kept for later ones.
 void InBuffer::attach(int fd, void (*before_wait)()) {
-  if (block_ == nullptr) block_ = new (std::nothrow) char[kBlock];
+  if (block_ == nullptr) block_ = take_block(kBlock);
   fd_ = fd;
   before_wait_ = before_wait;
   mark_ = false;

@@ -138,6 +138,30 @@ inline constexpr int kConsoleOut = 6;
 // Connects the console units, installs the signal handlers and registers the end-of-run closing.
 void start_up();
 
+// Lends the record layer room for its units' blocks (64 KiB each), taken from it while it lasts in
+// place of the heap and never given back; room must stay for the life of the process. Room in a
+// store mapped in large pages has its pages mapped already, where a block from the heap costs a
+// page fault for each 4 KiB it fills.
+void lend_block_room(std::span<char> room);
+
+// Whether work that splits in two may run on a second thread (the default); without it every job
+// runs in the calling thread. The bytes written are the same either way.
+void use_second_thread(bool use);
+// True when jobs can go to the second thread (started here at the first ask); false when it is
+// not wanted or the system gives none. Only the stages' thread asks.
+bool second_thread_free();
+// Runs job(arg) on the second thread while the caller goes on, or at once in the caller when there
+// is none; one job at a time, each ended by finish_beside() before the next. The job touches no
+// unit and ends no run.
+void run_beside(void (*job)(void*), void* arg);
+// The same with a callable job(), which must live until finish_beside().
+template <class Job>
+void run_beside(Job& job) {
+  run_beside([](void* j) { (*static_cast<Job*>(j))(); }, &job);
+}
+// Waits until the job handed to the second thread has ended.
+void finish_beside();
+
 // Whether each replaced file is put on the disk before it is renamed over the older file (the
 // default). Without the wait a kill still leaves the older file or the whole new one, but after an
 // operating-system crash or power loss a file may be empty or hold the older content.

@@ -12,6 +12,15 @@
 
 namespace wavproc::detail {
 
+// A block of bytes for a unit: from the room lent by lend_block_room while it lasts, else from the
+// heap; nullptr when there is no memory.
+char* take_block(std::size_t bytes);
+// The i-th block (kOutBlock bytes) in which the second thread lays down records ahead of a unit's
+// block, taken at the first ask and kept; nullptr when there is no memory.
+char* staging_block(int i);
+// Gives back a block that take_block gave (a block in the lent room stays where it is).
+void give_back_block(char* block);
+
 // Bytes of one input stream, read in large blocks from a file descriptor, or a fixed text.
 class InBuffer {
  public:

@@ -174,7 +174,7 @@ void prepare_output(int unit) {
     }
   }
   if (u.block == nullptr) {
-    u.block = new (std::nothrow) char[kOutBlock];
+    u.block = take_block(kOutBlock);
     if (u.block == nullptr) fatal(unit, Reason::out_of_memory);
   }
 }

@@ -1,0 +1,53 @@
+// The memory of the units' blocks: room the program lends (lend_block_room) while it lasts, the
+// heap after it. A block is never given back while its unit can still use it.
+#include <cstdint>
+#include <new>
+#include <span>
+
+#include "textio/textio.h"
+#include "textio/textio_detail.h"
+#include "textio/units.h"
+
+namespace wavproc {
+
+namespace {
+
+char* room_next = nullptr;
+char* room_end = nullptr;
+char* room_begin = nullptr;
+
+}  // namespace
+
+void lend_block_room(std::span<char> room) {
+  room_begin = room_next = room.data();
+  room_end = room.data() + room.size();
+}
+
+namespace detail {
+
+char* take_block(std::size_t bytes) {
+  if (room_next != nullptr && static_cast<std::size_t>(room_end - room_next) >= bytes) {
+    char* block = room_next;
+    room_next += bytes;
+    return block;
+  }
+  return new (std::nothrow) char[bytes];
+}
+
+char* staging_block(int i) {
+  static char* staging[4] = {};
+  if (i < 0 || i >= 4) return nullptr;
+  if (staging[i] == nullptr) staging[i] = take_block(kOutBlock);
+  return staging[i];
+}
+
+void give_back_block(char* block) {
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  if (room_begin != nullptr && at >= reinterpret_cast<std::uintptr_t>(room_begin) &&
+      at < reinterpret_cast<std::uintptr_t>(room_end))
+    return;
+  delete[] block;
+}
+
+}  // namespace detail
+}  // namespace wavproc
