@@ -35,8 +35,8 @@ char* take_block(std::size_t bytes) {
 }
 
 char* staging_block(int i) {
-  static char* staging[4] = {};
-  if (i < 0 || i >= 4) return nullptr;
+  static char* staging[kStagingBlocks] = {};
+  if (i < 0 || i >= kStagingBlocks) return nullptr;
   if (staging[i] == nullptr) staging[i] = take_block(kOutBlock);
   return staging[i];
 }

@@ -404,7 +404,7 @@ void lay_rows(detail::Unit& u, const RowLayout& row, std::int64_t r, std::int64_
 // one in the unit, and lays it in a staging block; the unit's thread lays the block whose turn it
 // is straight in the unit's block, and copies in the others as their turn comes.
 struct SharedBlocks {
-  static constexpr int kAhead = 3;
+  static constexpr int kAhead = detail::kStagingBlocks;
   const RowLayout* row;
   RowItems fill;
   const void* source;
@@ -482,7 +482,14 @@ void write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
   run_beside(lay_blocks_beside, &s);
   for (std::int64_t b = 0; b < s.blocks; ++b) {
     if (u.used != 0) {
-      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+      if (int err = detail::flush_unit(u)) {
+        // The second thread takes no more blocks and is done before the run ends.
+        s.next.store(s.blocks, std::memory_order_relaxed);
+        s.in_unit.store(s.blocks, std::memory_order_release);
+        s.in_unit.notify_one();
+        finish_beside();
+        fatal(unit, Reason::write_failed, err);
+      }
     }
     // While block b is not ready, this thread lays blocks too: b itself straight in the unit.
     bool laid_here = false;

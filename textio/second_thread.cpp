@@ -9,8 +9,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <system_error>
-#include <thread>
 
 #include "textio/textio.h"
 
@@ -30,7 +28,7 @@ void* job_arg = nullptr;
 std::atomic<unsigned> posted{0};    // jobs handed to the thread
 std::atomic<unsigned> finished{0};  // jobs it has done
 
-[[noreturn]] void serve() {
+[[noreturn]] void* serve(void*) {
   unsigned seen = 0;
   for (;;) {
     posted.wait(seen, std::memory_order_acquire);
@@ -48,13 +46,13 @@ bool start() {
   sigset_t all, old;
   ::sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &old);
-  bool started = true;
-  try {
-    std::thread thread(serve);
-    helper = thread.native_handle();
-    thread.detach();
-  } catch (const std::system_error&) {
-    started = false;
+  // Started and let go: it is never joined, and ends with the process.
+  pthread_attr_t attr;
+  bool started = false;
+  if (::pthread_attr_init(&attr) == 0) {
+    started = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) == 0 &&
+              ::pthread_create(&helper, &attr, serve, nullptr) == 0;
+    ::pthread_attr_destroy(&attr);
   }
   ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return started;

@@ -15,8 +15,9 @@ namespace wavproc::detail {
 // A block of bytes for a unit: from the room lent by lend_block_room while it lasts, else from the
 // heap; nullptr when there is no memory.
 char* take_block(std::size_t bytes);
-// The i-th block (kOutBlock bytes) in which the second thread lays down records ahead of a unit's
-// block, taken at the first ask and kept; nullptr when there is no memory.
+// The i-th (i < kStagingBlocks) block of kOutBlock bytes in which the second thread lays down
+// records ahead of a unit's block, taken at the first ask and kept; nullptr when there is no memory.
+inline constexpr int kStagingBlocks = 3;
 char* staging_block(int i);
 // Gives back a block that take_block gave (a block in the lent room stays where it is).
 void give_back_block(char* block);
