@@ -1,4 +1,6 @@
 // The inverse transform, the cut window, the decimation and the output waveform file, end to end.
+#include <sched.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -194,18 +196,30 @@ TEST(OutputFile, AnUnchangedSpectrumGivesBackTheRecord) {
 }
 
 // The example run gives the committed bytes: console text and both files (examples/expected/),
-// the same on every platform with IEEE-754 doubles.
+// the same on every platform with IEEE-754 doubles, and on one core (no second thread) or more.
 TEST(OutputFile, TheExampleGivesTheCommittedBytes) {
   const std::string record = harness::read_source_file("examples/record.txt");
-  auto r = harness::run(harness::read_source_file("examples/answers.txt"), {{"record.txt", record}});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, harness::read_source_file("examples/expected/console.txt"));
   const std::map<std::string, std::string> want = {
       {"record.txt", record},
       {"amp2.csv", harness::read_source_file("examples/expected/amp2.csv")},
       {"velocity.csv", harness::read_source_file("examples/expected/velocity.csv")}};
-  EXPECT_TRUE(r.files == want) << "the files of the example run differ from examples/expected/";
+  for (const bool one_core : {false, true}) {
+    SCOPED_TRACE(one_core ? "one core" : "every core");
+    harness::Options o;
+    if (one_core) {
+      o.in_child = [] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(static_cast<unsigned>(::sched_getcpu()), &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+      };
+    }
+    auto r = harness::run(harness::read_source_file("examples/answers.txt"), {{"record.txt", record}}, o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, harness::read_source_file("examples/expected/console.txt"));
+    EXPECT_TRUE(r.files == want) << "the files of the example run differ from examples/expected/";
+  }
 }
 
 }  // namespace

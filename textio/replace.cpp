@@ -1,6 +1,7 @@
 // The whole-file replacement: a file that a run writes gets its new text in a temporary file in its
-// folder, which is put on the disk and renamed over the file at the close, so that the file's name
-// always holds a whole file; only where a rename cannot work is the file rewritten in place.
+// folder, which is put on the disk and put in the file's place at the close (swapped with it, the
+// older file then removed), so that the file's name always holds a whole file; only where a rename
+// cannot work is the file rewritten in place.
 //
 // The life of a written file, one unit's connection:
 //
@@ -242,7 +243,7 @@ int open_final_folder(const char* path, char* base) {
 
 // Connects a file that the run writes. A missing file is its temporary file until the close. An
 // existing file of this user with no other link gets a temporary file with the file's group and
-// permission bits, renamed over it at the close; where a rename cannot put it in place (the folder
+// permission bits, put in its place at the close; where a rename cannot put it in place (the folder
 // cannot be written, the file has other links, another owner, or a group this user cannot give) the
 // file is rewritten in place. A file that cannot be written is connected for reading, and its
 // first write is refused. Returns 0 or the errno of the failure: the file is then as it was.

@@ -162,7 +162,7 @@ void run_beside(Job& job) {
 // Waits until the job handed to the second thread has ended.
 void finish_beside();
 
-// Whether each replaced file is put on the disk before it is renamed over the older file (the
+// Whether each replaced file is put on the disk before it takes the older file's place (the
 // default). Without the wait a kill still leaves the older file or the whole new one, but after an
 // operating-system crash or power loss a file may be empty or hold the older content.
 void set_sync_before_rename(bool sync);

@@ -29,7 +29,7 @@ inline constexpr std::size_t kPathMax = PATH_MAX;
 //   record       a file connected for reading only: the record, a folder, a file this user may not
 //                write. No stream for a missing record (it reads as empty) or for one that can only
 //                be written (its first read reports why).
-//   replacement  the stream is the file's temporary file in its folder: renamed over the file at
+//   replacement  the stream is the file's temporary file in its folder: put in the file's place at
 //                close once written, removed when nothing was written.
 //   in_place     the stream is the file itself, rewritten in place under an exclusive lock held
 //                until the close, and cut there at what was written.
