@@ -452,10 +452,12 @@ void lay_blocks_beside(void* arg) {
   }
 }
 
-// Writes rows [r, count) to the unit, whose block is empty, in blocks of per rows: the same bytes
-// in the same writes as one thread gives, on two threads where a second one can be had.
-void write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t per,
+// Writes rows [r, count) to the unit, whose block is empty, in blocks of per rows on two threads:
+// the same bytes in the same writes as one thread gives. False, with nothing written, where there
+// is no second thread or no staging block.
+bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t per,
                      std::int64_t count, RowItems fill, const void* source) {
+  if (!second_thread_free()) return false;
   SharedBlocks s;
   s.row = &row;
   s.fill = fill;
@@ -465,19 +467,9 @@ void write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
   s.count = count;
   s.blocks = (count - r + per - 1) / per;
   for (auto& ready : s.ready) ready.store(-1, std::memory_order_relaxed);
-  bool two = second_thread_free();
-  for (int i = 0; two && i < SharedBlocks::kAhead; ++i) {
+  for (int i = 0; i < SharedBlocks::kAhead; ++i) {
     s.staging[i] = detail::staging_block(i);
-    two = s.staging[i] != nullptr;
-  }
-  if (!two) {
-    for (std::int64_t b = 0; b < s.blocks; ++b) {
-      if (u.used != 0) {
-        if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
-      }
-      lay_rows(u, row, s.begin_row(b), s.end_row(b), fill, source);
-    }
-    return;
+    if (s.staging[i] == nullptr) return false;
   }
   run_beside(lay_blocks_beside, &s);
   for (std::int64_t b = 0; b < s.blocks; ++b) {
@@ -518,6 +510,7 @@ void write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
     s.in_unit.notify_one();
   }
   finish_beside();
+  return true;
 }
 
 }  // namespace
@@ -554,11 +547,8 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
     const auto fit = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest() - u.used) / row.stride) + 1;
     const std::int64_t end = std::min(count, r + fit);
     u.last_write = true;
-    if (u.used == 0 && end < count) {
-      // From here on every block holds the same number of whole records: two threads can lay them.
-      write_in_blocks(u, unit, row, r, fit, count, fill, source);
-      break;
-    }
+    // From here on every block holds the same number of whole records: two threads can lay them.
+    if (u.used == 0 && end < count && write_in_blocks(u, unit, row, r, fit, count, fill, source)) break;
     lay_rows(u, row, r, end, fill, source);
     r = end;
   }
