@@ -29,6 +29,15 @@ void advise_store() {
   lend_block_room(rs.blocks);
 }
 
+// What a process does once before its first run: the store, the console units and signals, and the
+// second thread, which takes a while to start running: started now, it is ready by the first stage
+// that splits its work.
+void start_process() {
+  advise_store();
+  start_up();
+  (void)second_thread_free();
+}
+
 // Sets the answer scalars as the dialogue's equivalent answers would: --flip 1 is a yes to the
 // polarity question, yes for FILE 1, no for FILE 2 and FILE 3; --skip N is the skip answer N.
 void take_answers(const Choices& c) {
@@ -95,20 +104,14 @@ void run_stages() {
 void run(const Choices* given) {
   choices = given;
   if (given != nullptr) take_answers(*given);
-  advise_store();
-  start_up();
-  // The second thread takes a while to start running: started now, it is ready by the first stage
-  // that splits its work.
-  (void)second_thread_free();
+  start_process();
   run_stages();
   plain_stop();
 }
 
 void run_in_turn() {
   static const bool started = [] {
-    advise_store();
-    start_up();
-    (void)second_thread_free();
+    start_process();
     return true;
   }();
   (void)started;
