@@ -97,7 +97,8 @@ void spectrum_stage() {
     items[1] = modulus(rs.fx1[i]);
     items[2] = modulus(rs.fx2[i]);
   });
-  close_unit(kSpectrumUnit);
+  // Its wait for the disk runs beside the inverse transforms and the waveform file's rows.
+  close_unit_beside(kSpectrumUnit);
 }
 
 }  // namespace wavproc

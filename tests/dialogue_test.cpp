@@ -134,6 +134,11 @@ TEST(Dialogue, FileNames) {
   EXPECT_EQ(lead.files["in.txt"], kOut);
   auto same = harness::run("in.txt\n0\n0\n0\n0\n0\nin.txt\n\n", {{"in.txt", kRecord}});
   EXPECT_EQ(same.files["in.txt"], kOut);
+  // The spectrum file may still be taking its place when the output file of its name is opened:
+  // the output file is what is left, alone.
+  auto spectrum = harness::run("in.txt\n0\n0\n0\n0\n0\namp2.csv\n\n", {{"in.txt", kRecord}, {"amp2.csv", "older"}});
+  EXPECT_EQ(spectrum.status, 0);
+  EXPECT_EQ(spectrum.files, (std::map<std::string, std::string>{{"in.txt", kRecord}, {"amp2.csv", kOut}}));
 }
 
 TEST(Dialogue, OlderLongerFilesAreCutToWhatThisRunWrote) {

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -18,14 +19,14 @@ namespace {
 
 long kill_at = 0;
 long stop_at = 0;
-long steps = 0;
+std::atomic<long> steps{0};  // the file thread takes steps too
 bool fail_sync = false;
 bool fail_close = false;
 
 void count_step() {
-  ++steps;
-  if (steps == kill_at) std::raise(SIGKILL);
-  if (steps == stop_at) std::raise(SIGSTOP);
+  const long step = ++steps;
+  if (step == kill_at) ::kill(::getpid(), SIGKILL);
+  if (step == stop_at) ::kill(::getpid(), SIGSTOP);
 }
 
 const bool installed = [] {

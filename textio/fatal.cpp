@@ -69,6 +69,8 @@ std::size_t reason_text(char* out, Reason reason, int sys_errno) {
 
 void fatal(int unit, Reason reason, int sys_errno, std::string_view open_name) {
   static volatile bool reporting = false;
+  // A file whose placing was under way was closed before this statement: its failure comes first.
+  if (!reporting) detail::settle_placing();
   detail::SignalGuard guard;
   // Room for the longest name a unit keeps, next to the fixed texts.
   char line[512 + detail::kPathMax];

@@ -136,17 +136,23 @@ void begin_rewrite(int unit) {
   u.started = true;
 }
 
+namespace {
+
 // Puts the file temp in place of the file base, both in the folder dir, as one step: false with
-// errno set when it cannot. The two names are swapped and the older file, now under temp, is
-// removed; a plain rename over base instead makes ext4 start writing the new file to the disk
-// there and then (its guard for programs that do not sync), which costs a long record's run more
-// than a millisecond when the file is not synced. Where there is no older file, or no swap (another
-// file system), or base is a folder, it is the plain rename. Safe inside a signal handler.
-bool swap_into_place(int dir, const char* temp, const char* base) {
+// errno set when it cannot. The two names are swapped, and the older file, now under temp, is left
+// there for remove_older (*older set); a plain rename over base instead makes ext4 start writing the
+// new file to the disk there and then (its guard for programs that do not sync), which costs a long
+// record's run more than a millisecond when the file is not synced. Where there is no older file,
+// or no swap (another file system), or base is a folder, it is the plain rename. Safe inside a
+// signal handler.
+bool swap_in(int dir, const char* temp, const char* base, bool* older) {
 #ifdef RENAME_EXCHANGE
   if (::renameat2(dir, temp, dir, base, RENAME_EXCHANGE) == 0) {
-    at_file_step();
-    if (::unlinkat(dir, temp, 0) == 0) return true;
+    struct stat st = {};
+    if (::fstatat(dir, temp, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) {
+      *older = true;
+      return true;
+    }
     // A folder came to stand at the name after the open: swapped back, the rename refuses it.
     ::renameat2(dir, temp, dir, base, RENAME_EXCHANGE);
   }
@@ -154,14 +160,29 @@ bool swap_into_place(int dir, const char* temp, const char* base) {
   return ::renameat(dir, temp, dir, base) == 0;
 }
 
+}  // namespace
+
+// Removes the older file that a swap left under temp; where the system refuses, the new file is
+// swapped back and renamed over it instead, so that base holds the new file either way.
+void remove_older(int dir, const char* temp, const char* base) {
+  at_file_step();
+  if (::unlinkat(dir, temp, 0) == 0) return;
+#ifdef RENAME_EXCHANGE
+  ::renameat2(dir, temp, dir, base, RENAME_EXCHANGE);
+#endif
+  ::renameat(dir, temp, dir, base);
+}
+
 // Puts a replaced file's temporary file in place of the file, or removes it when nothing was
 // written, and closes the stream; returns Reason::none, or the reason with *sys_errno set. Unless
 // the caller gave up the wait, the content is on the disk before the rename, so that after a power
 // loss the name holds the older file or the new one. A temporary file whose sync or close failed
-// holds text the system may not keep: it is removed, and the older file stays. Safe inside a
-// signal handler.
-Reason put_in_place(Unit& u, int* sys_errno) {
+// holds text the system may not keep: it is removed, and the older file stays. With older, a
+// swapped-out older file is left under the temporary name for the caller's remove_older (*older
+// set). Safe inside a signal handler.
+Reason put_in_place(Unit& u, int* sys_errno, bool* older) {
   Reason reason = Reason::none;
+  bool swapped = false;
   if (!u.started) {
     ::close(u.fd);
     ::unlinkat(u.dir_fd, u.temp, 0);
@@ -177,12 +198,17 @@ Reason put_in_place(Unit& u, int* sys_errno) {
     at_file_step();
     if (reason != Reason::none) {
       ::unlinkat(u.dir_fd, u.temp, 0);
-    } else if (!swap_into_place(u.dir_fd, u.temp, u.base)) {
+    } else if (!swap_in(u.dir_fd, u.temp, u.base, &swapped)) {
       reason = Reason::write_failed;
       *sys_errno = errno;
     }
   }
   u.fd = -1;
+  if (older != nullptr) {
+    *older = swapped;
+  } else if (swapped) {
+    remove_older(u.dir_fd, u.temp, u.base);
+  }
   return reason;
 }
 

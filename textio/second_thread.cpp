@@ -1,16 +1,21 @@
-// The program's second thread: one job at a time beside the thread that runs the stages, so that
-// work that splits in two (two components' transforms, the rows of a long file) takes both cores.
-// The thread is started with every signal blocked, so the handlers always run on the stages' thread
-// and find the units as that thread left them; it never touches a unit, and ends with the process.
-// It is kept off the processor the stages' thread is on when a job is handed over: the system
-// would otherwise wake it beside the thread that woke it, to run only once that one waits.
+// The threads beside the one that runs the stages. The second thread takes one job at a time, so
+// that work that splits in two (two components' transforms, the rows of a long file) takes both
+// cores; the file thread puts a replaced file in its place (its wait for the disk, the swap and the
+// removal of the older file) while the stages go on. Both are started with every signal blocked, so
+// the handlers always run on the stages' thread. The second thread never touches a unit; the file
+// thread only the one unit handed to it, which the stages' thread leaves alone until the job ends.
+// The second thread is kept off the processor the stages' thread is on when a job is handed over:
+// the system would otherwise wake it beside the thread that woke it, to run only once that one
+// waits.
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 
 #include <atomic>
 #include <csignal>
 
 #include "textio/textio.h"
+#include "textio/units.h"
 
 namespace wavproc {
 
@@ -18,30 +23,38 @@ namespace {
 
 enum class State { not_started, running, unavailable };
 
-State state = State::not_started;
-bool wanted = true;
-pthread_t helper;
-cpu_set_t allowed;   // the processors the program may run on
-int kept_off = -1;   // the processor the helper may not run on now
-void (*job_fn)(void*) = nullptr;
-void* job_arg = nullptr;
-std::atomic<unsigned> posted{0};    // jobs handed to the thread
-std::atomic<unsigned> finished{0};  // jobs it has done
+// A thread that runs the jobs handed to it, one at a time, in the order given.
+struct Worker {
+  State state = State::not_started;
+  pthread_t thread;
+  void (*fn)(void*) = nullptr;
+  void* arg = nullptr;
+  std::atomic<unsigned> posted{0};    // jobs handed to the thread
+  std::atomic<unsigned> finished{0};  // jobs it has done
+};
 
-[[noreturn]] void* serve(void*) {
+Worker second;
+Worker files;
+bool wanted = true;
+cpu_set_t allowed;   // the processors the program may run on
+int kept_off = -1;   // the processor the second thread may not run on now
+
+// The worker's thread: each job as it is handed over, then the next wait.
+[[noreturn]] void* serve(void* w) {
+  Worker& worker = *static_cast<Worker*>(w);
   unsigned seen = 0;
   for (;;) {
-    posted.wait(seen, std::memory_order_acquire);
-    seen = posted.load(std::memory_order_acquire);
-    job_fn(job_arg);
-    finished.store(seen, std::memory_order_release);
-    finished.notify_one();
+    worker.posted.wait(seen, std::memory_order_acquire);
+    seen = worker.posted.load(std::memory_order_acquire);
+    worker.fn(worker.arg);
+    worker.finished.store(seen, std::memory_order_release);
+    worker.finished.notify_one();
   }
 }
 
-// Starts the thread with every signal blocked; false when the system gives no thread, or the
-// program may run on one processor only.
-bool start() {
+// Starts the worker's thread with every signal blocked; false when the system gives no thread, or
+// the program may run on one processor only.
+bool start(Worker& worker) {
   if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return false;
   sigset_t all, old;
   ::sigfillset(&all);
@@ -51,11 +64,40 @@ bool start() {
   bool started = false;
   if (::pthread_attr_init(&attr) == 0) {
     started = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) == 0 &&
-              ::pthread_create(&helper, &attr, serve, nullptr) == 0;
+              ::pthread_create(&worker.thread, &attr, serve, &worker) == 0;
     ::pthread_attr_destroy(&attr);
   }
   ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return started;
+}
+
+// True when the worker's thread runs (started here at the first ask).
+bool available(Worker& worker) {
+  if (!wanted) return false;
+  if (worker.state == State::not_started) worker.state = start(worker) ? State::running : State::unavailable;
+  return worker.state == State::running;
+}
+
+// Hands job(arg) to the worker's running thread.
+void post(Worker& worker, void (*job)(void*), void* arg) {
+  worker.fn = job;
+  worker.arg = arg;
+  worker.posted.fetch_add(1, std::memory_order_release);
+  worker.posted.notify_one();
+}
+
+// True when the worker has done every job handed to it.
+bool idle(const Worker& worker) {
+  return worker.finished.load(std::memory_order_acquire) == worker.posted.load(std::memory_order_relaxed);
+}
+
+// Waits until the worker has done every job handed to it.
+void finish(Worker& worker) {
+  const unsigned want = worker.posted.load(std::memory_order_relaxed);
+  for (unsigned now = worker.finished.load(std::memory_order_acquire); now != want;
+       now = worker.finished.load(std::memory_order_acquire)) {
+    worker.finished.wait(now, std::memory_order_acquire);
+  }
 }
 
 }  // namespace
@@ -63,13 +105,13 @@ bool start() {
 void use_second_thread(bool use) { wanted = use; }
 
 bool second_thread_free() {
-  if (!wanted) return false;
-  if (state == State::not_started) state = start() ? State::running : State::unavailable;
-  return state == State::running;
+  // The file thread is started with it, well before a file is closed.
+  (void)available(files);
+  return available(second);
 }
 
 void run_beside(void (*job)(void*), void* arg) {
-  if (!second_thread_free()) {
+  if (!available(second)) {
     job(arg);
     return;
   }
@@ -77,20 +119,28 @@ void run_beside(void (*job)(void*), void* arg) {
   if (here >= 0 && here != kept_off && CPU_ISSET(static_cast<unsigned>(here), &allowed)) {
     cpu_set_t others = allowed;
     CPU_CLR(static_cast<unsigned>(here), &others);
-    if (::pthread_setaffinity_np(helper, sizeof others, &others) == 0) kept_off = here;
+    if (::pthread_setaffinity_np(second.thread, sizeof others, &others) == 0) kept_off = here;
   }
-  job_fn = job;
-  job_arg = arg;
-  posted.fetch_add(1, std::memory_order_release);
-  posted.notify_one();
+  post(second, job, arg);
 }
 
-void finish_beside() {
-  const unsigned want = posted.load(std::memory_order_relaxed);
-  for (unsigned now = finished.load(std::memory_order_acquire); now != want;
-       now = finished.load(std::memory_order_acquire)) {
-    finished.wait(now, std::memory_order_acquire);
-  }
+void finish_beside() { finish(second); }
+
+namespace detail {
+
+bool run_on_file_thread(void (*job)(void*), void* arg) {
+  if (!available(files)) return false;
+  post(files, job, arg);
+  return true;
 }
+
+void finish_file_job() { finish(files); }
+
+void finish_file_job_from_signal() {
+  const timespec pause = {0, 50000};
+  while (!idle(files)) ::nanosleep(&pause, nullptr);
+}
+
+}  // namespace detail
 
 }  // namespace wavproc

@@ -9,8 +9,9 @@ void (*end_of_run)(int status) = nullptr;
 void (*file_step)() = nullptr;
 
 bool only_consoles_connected() {
-  for (const Unit& u : units) {
-    if (u.kind != Stream::none && u.kind != Stream::console) return false;
+  for (int unit = 0; unit < kUnits; ++unit) {
+    const Unit& u = units[unit];
+    if (was_touched(unit) && u.kind != Stream::none && u.kind != Stream::console) return false;
   }
   return true;
 }

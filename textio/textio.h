@@ -177,6 +177,11 @@ enum class Access { read, write };
 void open_unit(int unit, std::string_view name, Access access = Access::write);
 // Disconnects unit; a rewritten file is cut at what this connection wrote. Fatal when that fails.
 void close_unit(int unit);
+// The same, but a replaced file is put in its place (the wait for the disk, the swap, the removal
+// of the older file) by another thread while the caller goes on. Nothing shows it: the console text
+// written meanwhile is held until the file is in place, a file opened at its name finds it there,
+// files take their places in the order closed, and a failure is reported as the close would have.
+void close_unit_beside(int unit);
 
 // One free-form output statement on unit.
 void write_list(int unit, std::initializer_list<Item> items);

@@ -25,6 +25,7 @@ namespace wavproc {
 namespace detail {
 
 Unit units[kUnits];
+std::uint64_t touched[(kUnits + 63) / 64];
 std::string_view last_format;
 bool lately_reading = false;
 
@@ -93,6 +94,8 @@ bool is_regular(int fd) {
 }
 
 void flush_console_out() {
+  // Nobody waits for an answer while a file's placing may still fail.
+  settle_placing();
   Unit& u = units[kConsoleOut];
   if (u.used > 0 && !u.failed) {
     if (int err = flush_unit(u)) fatal(kConsoleOut, Reason::write_failed, err);
@@ -100,6 +103,7 @@ void flush_console_out() {
 }
 
 void connect_console(int unit, int fd, bool reading) {
+  mark_touched(unit);
   Unit& u = units[unit];
   u.kind = Stream::console;
   u.fd = fd;
@@ -165,6 +169,8 @@ void prepare_output(int unit) {
   assert(u.kind != Stream::none);
   if (!u.writable) fatal(unit, Reason::cant_write);
   if (!u.started && u.kind != Stream::console) {
+    // A FIFO's reader or a file rewritten in place sees each write at once.
+    if (u.kind != Stream::replacement) settle_placing();
     if (u.kind == Stream::special) {
       const int fd = open_special(u, false);
       if (fd < 0) fatal(unit, Reason::open_failed, errno);
@@ -259,7 +265,8 @@ void write_from_signal(Unit& u) {
   u.sent = 0;
 }
 
-// Forgets the unit's stream and state; it is free for another open.
+}  // namespace
+
 void disconnect(Unit& u) {
   u.in.detach();
   if (u.dir_fd >= 0) ::close(u.dir_fd);
@@ -274,14 +281,14 @@ void disconnect(Unit& u) {
   u.sent = 0;
 }
 
-}  // namespace
-
 int flush_unit(Unit& u) {
   if (u.used == 0 || u.failed) {
     u.used = 0;
     u.sent = 0;
     return 0;
   }
+  // The console shows nothing written after a file's close before that file is in place.
+  if (u.kind == Stream::console) settle_placing();
   SignalGuard guard;
   // A file that is the console's own comes after the console text shown before it.
   if (u.twin == STDOUT_FILENO) {
@@ -316,6 +323,8 @@ Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
     if (u.kind == Stream::console) return Reason::none;
     int err = 0;
     if (u.kind == Stream::replacement) {
+      // Files take their places in the order they were closed.
+      if (!in_signal) await_placed();
       // A file whose write failed is put in place too, holding what the stream took; its failure
       // is being reported already.
       if (const Reason placed = put_in_place(u, &err); placed != Reason::none && !u.failed) {
@@ -348,7 +357,9 @@ Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
 }
 
 void close_all() {
+  settle_placing();
   for (int unit = 0; unit < kUnits; ++unit) {
+    if (!was_touched(unit)) continue;
     int err = 0;
     Reason r = close_stream(units[unit], &err, false);
     if (r != Reason::none) fatal(unit, r, err);
@@ -356,9 +367,11 @@ void close_all() {
 }
 
 void close_all_from_signal() {
-  for (Unit& u : units) {
+  settle_placing_from_signal();
+  for (int unit = 0; unit < kUnits; ++unit) {
+    if (!was_touched(unit)) continue;
     int err = 0;
-    (void)close_stream(u, &err, true);
+    (void)close_stream(units[unit], &err, true);
   }
 }
 
@@ -520,9 +533,11 @@ void open_unit(int unit, std::string_view name, Access access) {
   if (u.kind != Stream::none) close_unit(unit);
   {
     detail::SignalGuard guard;
+    detail::mark_touched(unit);
     reset_unit(u, name);
     // Every symbolic link on the way is checked first, whatever the name turns out to be.
     u.dir_fd = detail::open_final_folder(u.name, u.base);
+    if (detail::placing_at(u)) detail::settle_placing();
     if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
     struct stat st = {};
     const bool exists = ::stat(u.name, &st) == 0;
@@ -542,9 +557,15 @@ void open_unit(int unit, std::string_view name, Access access) {
 }
 
 void close_unit(int unit) {
+  detail::await_placed();
   int err = 0;
   Reason r = detail::close_stream(units[unit], &err, false);
   if (r != Reason::none) fatal(unit, r, err);
+}
+
+void close_unit_beside(int unit) {
+  detail::await_placed();
+  if (!detail::place_beside(unit)) close_unit(unit);
 }
 
 void write_list(int unit, std::initializer_list<Item> items) {

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,13 @@ struct Unit {
 };
 
 extern Unit units[kUnits];
+
+// The units connected at some time in this process: only they can need a closing. Kept apart from
+// the unit table, whose entries are large, so that a pass over every unit touches the memory of
+// none of the others (each first touch of a page costs a page fault).
+extern std::uint64_t touched[(kUnits + 63) / 64];
+inline void mark_touched(int unit) { touched[unit / 64] |= std::uint64_t{1} << (unit % 64); }
+inline bool was_touched(int unit) { return (touched[unit / 64] >> (unit % 64) & 1) != 0; }
 
 // The statement bookkeeping of the fatal report: the recorded format (empty: none) and direction.
 extern std::string_view last_format;
@@ -128,8 +136,11 @@ int create_temp(Unit& u, mode_t mode);
 // Starts the new content of a file at its first write: a file rewritten in place is emptied.
 void begin_rewrite(int unit);
 // Puts a replaced file's temporary file in place, or removes it; Reason::none or the reason with
-// *sys_errno set. Safe inside a signal handler.
-Reason put_in_place(Unit& u, int* sys_errno);
+// *sys_errno set. With older, a swapped-out older file is left under the temporary name (*older
+// set) for remove_older. Safe inside a signal handler.
+Reason put_in_place(Unit& u, int* sys_errno, bool* older = nullptr);
+// Removes the older file that a swap left under temp in the folder dir (base holds the new file).
+void remove_older(int dir, const char* temp, const char* base);
 // Cuts a file rewritten in place at what this connection wrote; 0 or the errno.
 int cut_at_written(const Unit& u);
 // Opens the folder of the file that path finally names, symbolic links followed, and writes the
@@ -138,6 +149,33 @@ int open_final_folder(const char* path, char* base);
 // Connects a file that the run writes, as a temporary file or in place (st: null when missing);
 // 0 or the errno of the failure.
 int open_to_write(Unit& u, int at, const char* file, const struct stat* st);
+
+// textio/second_thread.cpp, the file thread. Runs job(arg) there while the caller goes on; false
+// when there is no such thread (the caller does the job itself). One job at a time.
+bool run_on_file_thread(void (*job)(void*), void* arg);
+// Waits until the file thread's job has ended.
+void finish_file_job();
+// The same from inside a signal handler: async-signal-safe, it looks again every 50 us.
+void finish_file_job_from_signal();
+// Forgets the unit's stream and state; it is free for another open.
+void disconnect(Unit& u);
+
+// textio/placing.cpp, a replaced file put in its place beside the stages. Hands the close of unit
+// (a replaced file, the only file connected) to the file thread once its block is written; false
+// when it cannot, and the caller closes it as usual.
+bool place_beside(int unit);
+// True when the file whose placing is under way has the folder and name that other has.
+bool placing_at(const Unit& other);
+// Settles that placing, if any: waits for it, lets the unit go, and on failure reports it as of the
+// moment it was handed over (fatal). Every statement that shows the console text, or depends on the
+// file's new place, settles it first.
+void settle_placing();
+// Waits until that placing has put the new file in its place (the older one may still be being
+// removed); on failure settles it (fatal). Files take their places in the order they were closed.
+void await_placed();
+// Waits for that placing from inside a signal handler (async-signal-safe); the handler's closing
+// then finds the unit without a stream.
+void settle_placing_from_signal();
 
 // The moment before a write of a file's block or the placing of a rewritten file: the test build's
 // file_step hook, where it is set; nothing in the shipped program.
