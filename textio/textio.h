@@ -147,8 +147,9 @@ void lend_block_room(std::span<char> room);
 // Whether work that splits in two may run on a second thread (the default); without it every job
 // runs in the calling thread. The bytes written are the same either way.
 void use_second_thread(bool use);
-// True when jobs can go to the second thread (started here at the first ask); false when it is
-// not wanted or the system gives none. Only the stages' thread asks.
+// True when jobs can go to the second thread (started here at the first ask, and the file thread
+// of close_unit_beside with it); false when it is not wanted or the system gives none. Only the
+// stages' thread asks.
 bool second_thread_free();
 // Runs job(arg) on the second thread while the caller goes on, or at once in the caller when there
 // is none; one job at a time, each ended by finish_beside() before the next. The job touches no

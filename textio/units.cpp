@@ -537,8 +537,9 @@ void open_unit(int unit, std::string_view name, Access access) {
     reset_unit(u, name);
     // Every symbolic link on the way is checked first, whatever the name turns out to be.
     u.dir_fd = detail::open_final_folder(u.name, u.base);
-    if (detail::placing_at(u)) detail::settle_placing();
     if (u.dir_fd < 0 && errno == EACCES) fatal(unit, Reason::open_failed, EACCES, name);
+    // A file whose placing is under way is opened once it is in place.
+    if (detail::placing_at(u)) detail::settle_placing();
     struct stat st = {};
     const bool exists = ::stat(u.name, &st) == 0;
     if (exists && S_ISREG(st.st_mode)) u.twin = console_twin(st);
