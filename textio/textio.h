@@ -144,12 +144,11 @@ void start_up();
 // page fault for each 4 KiB it fills.
 void lend_block_room(std::span<char> room);
 
-// Whether work that splits in two may run on a second thread (the default, for runs that put their
-// files on the disk before placing them); without it every job runs in the calling thread. The
-// bytes written are the same either way.
+// Whether work that splits in two may run on a second thread (the default); without it every job
+// runs in the calling thread. The bytes written are the same either way.
 void use_second_thread(bool use);
 // True when jobs can go to the second thread (started here at the first ask, and the file thread
-// of close_unit_beside with it); false when it is not wanted or the system gives none. Only the
+// of close_unit_beside with it where files are synced); false when it is not wanted or the system gives none. Only the
 // stages' thread asks.
 bool second_thread_free();
 // Runs job(arg) on the second thread while the caller goes on, or at once in the caller when there
