@@ -1,7 +1,9 @@
 // The input file stage and the polarity reversal.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <span>
 
 #include "driver/driver.h"
 #include "textio/textio.h"
@@ -43,8 +45,11 @@ void input_stage() {
   read_list(kFileUnit, {Slot::of(sc.head1), Slot::of(sc.head2), Slot::of(sc.head3)});
 
   // Rows past the store are read and counted but not kept: the count is reported, and the
-  // transform-length stage then refuses the record as too long.
+  // transform-length stage then refuses the record as too long. A long record's rows are read on
+  // two threads, the second one's kept meanwhile in the first spectrum array, which is all zero
+  // until the forward stage and which the read leaves all zero.
   double spare_time = 0.0, spare1 = 0.0, spare2 = 0.0;
+  const std::span<double> room(reinterpret_cast<double*>(rs.fx1), 2 * std::size(rs.fx1));
   const std::int64_t rows = read_list_rows(kFileUnit, 3, [&](std::int64_t row, Slot* slots) {
     const std::int64_t i = row + 1;
     if (i <= mom) {
@@ -56,7 +61,7 @@ void input_stage() {
       slots[1] = Slot::of(spare1);
       slots[2] = Slot::of(spare2);
     }
-  });
+  }, room);
   close_unit(kFileUnit);
   // Records carry two components; xr3 stays as the store began, all zeros, and is not touched.
   sc.zero3 = true;

@@ -2,7 +2,12 @@
 // but valid files become, which last rows count, and the records the stage refuses.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "pieces.h"
@@ -98,6 +103,73 @@ TEST(InputStage, RowQuirks) {
     expect_success(r);
     EXPECT_EQ(nt_dt(r.out), c.nt_dt);
     EXPECT_EQ(r.files["out.csv"], out_file("NS", "EW", c.out_rows));
+  }
+}
+
+// A long record's rows are read on two threads, the second one from the first line start past the
+// middle of the rows' bytes: every run gives what the one-thread read gives (one allowed core, no
+// second thread), with rows of other shapes, line ends and failures near that line or after it.
+TEST(InputStage, LongRecordsReadAlikeOnTwoThreadsAndOne) {
+  // Line i of n rows of "t a b"; edit may rewrite a line (its number i, its distance from the
+  // middle of the rows' bytes in lines, d: lines from -3 to 3 straddle the meeting line).
+  using Edit = std::function<std::string(int i, int d, const std::string& line)>;
+  const auto record = [](int n, const Edit& edit, const char* end = "\n") {
+    std::vector<std::string> lines;
+    std::size_t bytes = 0;
+    for (int i = 0; i < n; ++i) {
+      char line[64];
+      std::snprintf(line, sizeof line, "%d.%02d %.4f %.3f", i / 100, i % 100, (i % 977) * 0.0137 - 6.5,
+                    (i % 331) * -0.021 + 3.0);
+      lines.emplace_back(line);
+      bytes += lines.back().size() + std::char_traits<char>::length(end);
+    }
+    std::string text = "Time NS EW\n";
+    std::size_t at = 0;
+    int middle = 0;
+    while (at < bytes / 2) at += lines[static_cast<std::size_t>(middle++)].size() + std::char_traits<char>::length(end);
+    for (int i = 0; i < n; ++i) text += edit(i, i - middle, lines[static_cast<std::size_t>(i)]) + end;
+    return text;
+  };
+  const Edit plain = [](int, int, const std::string& line) { return line; };
+  const auto near = [](int d) { return d >= -3 && d <= 3; };
+  struct Case {
+    const char* what;
+    std::string record;
+  };
+  const Case cases[] = {
+      {"plain rows", record(16000, plain)},
+      {"rows over two lines at the middle",
+       record(16000, [&](int, int d, const std::string& l) { return near(d) ? l.substr(0, l.rfind(' ')) + "\n" + l.substr(l.rfind(' ') + 1) : l; })},
+      {"blank lines at the middle", record(16000, [&](int, int d, const std::string& l) { return near(d) ? "\n" + l : l; })},
+      {"another number form in the second half",
+       record(16000, [](int i, int, const std::string& l) { return i == 12000 ? "1.2E+02 3.5D0 -4.25" : l; })},
+      {"more values than slots in the second half",
+       record(16000, [](int i, int, const std::string& l) { return i > 11000 && i < 11010 ? l + " 9 9" : l; })},
+      {"CR LF line ends", record(16000, plain, "\r\n")},
+      {"no line end after the last row", [&] {
+         std::string r = record(16000, plain);
+         r.pop_back();
+         return r;
+       }()},
+      {"a row of letters in the second half",
+       record(16000, [](int i, int, const std::string& l) { return i == 13000 ? "x y z" : l; })},
+      {"more rows than the store", record(40000, plain)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    harness::Options one;
+    one.in_child = [] {
+      cpu_set_t only;
+      CPU_ZERO(&only);
+      CPU_SET(static_cast<unsigned>(::sched_getcpu()), &only);
+      ::sched_setaffinity(0, sizeof only, &only);
+    };
+    const auto two_threads = harness::run("in.txt\n" + kNoes, {{"in.txt", c.record}});
+    const auto one_thread = harness::run("in.txt\n" + kNoes, {{"in.txt", c.record}}, one);
+    EXPECT_EQ(two_threads.status, one_thread.status);
+    EXPECT_EQ(two_threads.out, one_thread.out);
+    EXPECT_EQ(two_threads.err, one_thread.err);
+    EXPECT_TRUE(two_threads.files == one_thread.files);
   }
 }
 

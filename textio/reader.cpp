@@ -35,7 +35,15 @@ void InBuffer::attach(int fd, void (*before_wait)()) {
   before_wait_ = before_wait;
   mark_ = false;
   cur_ = end_ = block_;
+  end_at_ = 0;
   error_ = 0;
+}
+
+bool InBuffer::restart_at(std::int64_t to, std::int64_t delta) {
+  if (fd_ < 0 || ::lseek(fd_, static_cast<off_t>(to + delta), SEEK_SET) < 0) return false;
+  cur_ = end_ = block_;
+  end_at_ = to;
+  return true;
 }
 
 // Serves text's bytes in place, then the end.
@@ -44,6 +52,7 @@ void InBuffer::attach_text(std::string_view text) {
   before_wait_ = nullptr;
   cur_ = text.data();
   end_ = text.data() + text.size();
+  end_at_ = static_cast<std::int64_t>(text.size());
   error_ = 0;
 }
 
@@ -52,6 +61,7 @@ void InBuffer::detach() {
   fd_ = -1;
   before_wait_ = nullptr;
   cur_ = end_ = nullptr;
+  end_at_ = 0;
   error_ = 0;
 }
 
@@ -71,6 +81,7 @@ int InBuffer::fill() {
     if (n > 0) {
       cur_ = block_;
       end_ = block_ + n;
+      end_at_ += n;
       if (mark_ && pass_mark()) return fill();
       return static_cast<unsigned char>(*cur_);
     }
@@ -96,6 +107,7 @@ bool InBuffer::pass_mark() {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     end_ += got;
+    end_at_ += got;
   }
   cur_ += 3;
   return cur_ == end_;
@@ -819,10 +831,10 @@ ReadOutcome read_free_form(InBuffer& in, bool& at_end, std::span<const Slot> slo
 }
 
 std::int64_t read_shaped_rows(InBuffer& in, bool at_end, int n, std::int64_t row, RowSlots slots_of,
-                              const void* source) {
+                              const void* source, std::size_t most) {
   if (at_end || n > kMaxRowSlots) return 0;
   const char* const start = in.data();
-  const char* const e = start + in.available();
+  const char* const e = start + std::min(in.available(), most);
   const char* p = start;
   Slot slots[kMaxRowSlots];
   double values[kMaxRowSlots];

@@ -213,14 +213,16 @@ using RowSlots = void (*)(const void* source, std::int64_t row, Slot* slots);
 inline constexpr int kMaxRowSlots = 8;
 // Free-form input statements on unit with an end-of-file branch, statement r filling the n (at
 // most kMaxRowSlots) slots that slots_of gives for row r, until the end of input; returns the
-// statements read before it. The same as read_list_or_end called until it returns false.
-std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* source);
+// statements read before it. The same as read_list_or_end called until it returns false. With room
+// (scratch memory, all zero, which is left all zero), the rows of a long record are read on two
+// threads.
+std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* source, std::span<double> room = {});
 // The same with a callable slots_of(row, slots).
 template <class SlotsOf>
-std::int64_t read_list_rows(int unit, int n, const SlotsOf& slots_of) {
+std::int64_t read_list_rows(int unit, int n, const SlotsOf& slots_of, std::span<double> room = {}) {
   return read_list_rows(
       unit, n, [](const void* source, std::int64_t row, Slot* slots) { (*static_cast<const SlotsOf*>(source))(row, slots); },
-      &slots_of);
+      &slots_of, room);
 }
 // The free-form read without items at the end of the run: waits for one line; the end of input ends
 // the wait too.

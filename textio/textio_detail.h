@@ -3,6 +3,7 @@
 // builds only, the test hooks. Not part of the textio/ contract; textio/textio.h is.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -53,6 +54,13 @@ class InBuffer {
   std::size_t available() const { return static_cast<std::size_t>(end_ - cur_); }
   void skip(std::size_t n) { cur_ += n; }
 
+  // Where the next byte lies in the stream, counted from where it stood at the attach.
+  std::int64_t offset() const { return end_at_ - static_cast<std::int64_t>(end_ - cur_); }
+  // Goes on from stream offset `to` (as offset() counts) of a descriptor that can seek, dropping
+  // the buffered bytes; false, with nothing changed, where the system refuses. delta is the
+  // descriptor's position at the attach.
+  bool restart_at(std::int64_t to, std::int64_t delta);
+
  private:
   int fill();
   // Takes a byte-order mark off the front of the block just filled, reading on where the first
@@ -65,6 +73,7 @@ class InBuffer {
   const char* cur_ = nullptr;
   const char* end_ = nullptr;
   char* block_ = nullptr;  // kBlock bytes, obtained on first attach to a descriptor
+  std::int64_t end_at_ = 0;  // the offset of end_: the bytes read since the attach
   int error_ = 0;
   bool mark_ = false;  // the next fill is the stream's first
 };
@@ -93,10 +102,60 @@ const char* read_plain_values(const char* p, const char* e, int n, double* value
 const char* read_shaped_row(const char* p, const char* e, int n, double* values);
 
 // The free-form reads of a run of rows (row, row + 1, ...) of n real slots, the slots of each
-// given by slots_of, for as long as the rows in the block have the common shape: each row taken
-// as read_free_form takes it. Returns the rows taken; the next is left for read_free_form.
+// given by slots_of, for as long as the rows in the first `most` bytes of the block have the
+// common shape: each row taken as read_free_form takes it. Returns the rows taken; the next is left
+// for read_free_form.
 std::int64_t read_shaped_rows(InBuffer& in, bool at_end, int n, std::int64_t row, RowSlots slots_of,
-                              const void* source);
+                              const void* source, std::size_t most = SIZE_MAX);
+
+// The rows of a long record read on two threads (textio/rows_beside.cpp): the second thread reads
+// the rows of the common shape from the first line start past the middle of what is left of the
+// file (the meeting line), into room; the unit's thread reads up to that line and takes them there.
+class RowsBeside {
+ public:
+  // The second thread's rows, and where they end in the file (offsets from the file's start).
+  struct Job {
+    int fd = -1;
+    int n = 0;
+    std::int64_t from = 0;
+    char* window = nullptr;  // the second thread's view of the file, at the front of the room
+    std::size_t window_used = 0;
+    double* values = nullptr;  // n values a row, after the window
+    std::int64_t capacity = 0;
+    std::atomic<bool> stop{false};
+    std::int64_t rows = 0;
+    std::int64_t end = 0;
+  };
+
+  RowsBeside() = default;
+  RowsBeside(const RowsBeside&) = delete;
+  RowsBeside& operator=(const RowsBeside&) = delete;
+
+  // Starts the second thread on the rest of in's stream, a regular file on fd, rows of n real
+  // slots, where that rest is long and the second thread is free; room is scratch, all zero, that
+  // is left all zero again. Nothing happens otherwise, and the other calls change nothing.
+  void start(const InBuffer& in, int fd, int n, std::span<double> room);
+  // The bytes of in's block that this thread may read rows from before the meeting line (all of
+  // them when nothing was started or the line is passed).
+  std::size_t before_meeting(const InBuffer& in) const;
+  // True when in's next byte starts the meeting line: the second thread's rows come next.
+  bool at_meeting(const InBuffer& in) const;
+  // True when in has read past the start of the meeting line: a row ran across it.
+  bool passed(const InBuffer& in) const;
+  // At the meeting line: waits for the second thread, gives its rows to the slots of rows row,
+  // row + 1, ... and moves in past them; returns the rows taken (0: in reads on from the line).
+  std::int64_t take(InBuffer& in, std::int64_t row, RowSlots slots_of, const void* source);
+  // Stops the second thread and drops its rows; to be called before this thread ends the read.
+  void give_up();
+
+ private:
+  void clear();
+
+  Job job_;
+  bool active_ = false;
+  std::int64_t delta_ = 0;  // the file offset of in's offset 0
+  std::int64_t meet_ = 0;   // the meeting line, as in.offset() counts
+};
 
 // The "(Aw)" read with w equal to len: the next len characters of the line into item (blank-padded
 // where the line is shorter), then the rest of the line and its line end are skipped.

@@ -630,19 +630,27 @@ bool read_list_or_end(int unit, std::initializer_list<Slot> slots) {
   return true;
 }
 
-std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* source) {
+std::int64_t read_list_rows(int unit, int n, RowSlots slots_of, const void* source, std::span<double> room) {
   assert(n >= 0 && n <= kMaxRowSlots);
   detail::begin_statement(true, "list io");
   Unit& u = units[unit];
   detail::prepare_input(unit);
   Slot slots[kMaxRowSlots];
   const std::span<const Slot> row_slots(slots, static_cast<std::size_t>(n));
-  for (std::int64_t row = 0;; ++row) {
-    row += detail::read_shaped_rows(u.in, u.at_end, n, row, slots_of, source);
+  detail::RowsBeside beside;
+  if (!room.empty() && u.kind == Stream::record && !u.at_end) beside.start(u.in, u.fd, n, room);
+  for (std::int64_t row = 0;;) {
+    row += detail::read_shaped_rows(u.in, u.at_end, n, row, slots_of, source, beside.before_meeting(u.in));
+    if (beside.at_meeting(u.in)) {
+      row += beside.take(u.in, row, slots_of, source);
+      continue;
+    }
     slots_of(source, row, slots);
     detail::ReadOutcome r = detail::read_free_form(u.in, u.at_end, row_slots, true);
+    if (r.reason != Reason::none || beside.passed(u.in)) beside.give_up();
     if (r.reason == Reason::end_branch) return row;
     if (r.reason != Reason::none) fatal(unit, r.reason, r.sys_errno);
+    ++row;
   }
 }
 
