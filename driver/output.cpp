@@ -87,7 +87,8 @@ void output_stage() {
   if (sc.iskip < std::numeric_limits<std::int32_t>::max()) sc.iskip = sc.iskip + 1;
   open_answered_file(kAskOutput, sc.outfile, choices != nullptr ? choices->output : std::string_view(), Access::write);
   write_list(kFileUnit, {"time(s),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
-  // Samples 1, 1 + iskip, 1 + 2·iskip, ... up to nt.
+  // Samples 1, 1 + iskip, 1 + 2·iskip, ... up to nt. Component 3's field, zero on every row when
+  // its arrays are all zeros, is written once.
   const std::int64_t rows = sc.nt >= 1 ? (std::int64_t{sc.nt} - 1) / sc.iskip + 1 : 0;
   write_formatted_rows(kFileUnit, kWaveRow, rows, 4, [](std::int64_t row, double* items) {
     const std::int64_t i = 1 + row * sc.iskip;
@@ -95,7 +96,7 @@ void output_stage() {
     items[1] = rs.x1[i];
     items[2] = rs.x2[i];
     items[3] = sc.zero3 ? 0.0 : rs.x3[i];
-  });
+  }, sc.zero3 ? 1u << 3 : 0u);
   close_unit(kFileUnit);
 }
 

@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -344,15 +345,19 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
                                  "(F8.4,100(',',F12.4))"};
   constexpr double kSpecials[] = {std::numeric_limits<double>::quiet_NaN(), -1e15, 1e-300, 1e300, -0.0, 99999.99995,
                                   -4.5e-5};
+  // With same, item 2 is -0.0 on every row and is written once.
+  std::uint32_t same = 0;
   const auto fill = [&](std::int64_t row, double* items) {
     for (int k = 0; k < 4; ++k) {
       items[k] = row % 11 == 0 ? kSpecials[(row / 11 + k) % 7] : static_cast<double>(row % 13 - 6) * 12.3456789 * (k + 1);
     }
+    if (same != 0) items[2] = -0.0;
   };
   constexpr std::int64_t kRows = 9000;  // several blocks, more than the second thread runs ahead
   for (const char* text : formats) {
     const Format fmt(text);
-    for (const int n : {4, 3}) {
+    for (const auto& [n, same_item] : {std::pair{4, 0u}, std::pair{3, 0u}, std::pair{4, 1u << 2}}) {
+      same = same_item;
       const std::string want = written_text([&](int unit) {
         double v[4];
         for (std::int64_t r = 0; r < kRows; ++r) {
@@ -366,8 +371,9 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
       });
       for (const bool two : {true, false}) {
         use_second_thread(two);
-        const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill); });
-        EXPECT_EQ(got, want) << text << " with " << n << " items, " << (two ? "two threads" : "one thread");
+        const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill, same); });
+        EXPECT_EQ(got, want) << text << " with " << n << " items, " << (two ? "two threads" : "one thread")
+                             << (same != 0 ? ", item 2 written once" : "");
       }
       use_second_thread(true);
     }

@@ -356,6 +356,7 @@ struct RowLayout {
   int fields = 0;
   std::size_t at[kMaxRowItems] = {};
   detail::FieldWriter write[kMaxRowItems] = {};
+  int item[kMaxRowItems] = {};  // the item each field shows
 };
 
 // Lays out the record of steps for n items as write_steps walks them; false when a field it
@@ -370,12 +371,32 @@ bool lay_out_row(std::span<const FormatStep> steps, int n, RowLayout& row) {
     if (row.fields == n) break;
     if (step.write == nullptr) return false;
     row.at[row.fields] = pos;
+    row.item[row.fields] = row.fields;
     row.write[row.fields++] = step.write;
     pos += static_cast<std::size_t>(step.w);
   }
   row.text[pos++] = '\n';
   row.stride = pos;
   return true;
+}
+
+// Writes the fields of the items in `same` (bit i for item i), whose value is that of row 0 in
+// every row, into the record's text once, and leaves them out of the fields laid row by row.
+void lay_same_fields(RowLayout& row, std::uint32_t same, RowItems fill, const void* source) {
+  if (same == 0) return;
+  double items[kMaxRowItems] = {};
+  fill(source, 0, items);
+  int kept = 0;
+  for (int f = 0; f < row.fields; ++f) {
+    if ((same >> row.item[f] & 1) != 0) {
+      row.write[f](row.text + row.at[f], items[row.item[f]]);
+      continue;
+    }
+    row.at[kept] = row.at[f];
+    row.write[kept] = row.write[f];
+    row.item[kept++] = row.item[f];
+  }
+  row.fields = kept;
 }
 
 // Lays down the records of rows [r, end) at out.
@@ -385,7 +406,7 @@ void lay_rows_at(char* out, const RowLayout& row, std::int64_t r, std::int64_t e
   for (; r < end; ++r, out += row.stride) {
     std::memcpy(out, row.text, row.stride);
     fill(source, r, items);
-    for (int f = 0; f < row.fields; ++f) row.write[f](out + row.at[f], items[f]);
+    for (int f = 0; f < row.fields; ++f) row.write[f](out + row.at[f], items[row.item[f]]);
   }
 }
 
@@ -523,7 +544,7 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
 }
 
 void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
-                          const void* source) {
+                          const void* source, std::uint32_t same) {
   assert(n >= 0 && n <= kMaxRowItems);
   if (count <= 0) return;  // no statement: the unit is not touched
   detail::begin_statement(false, fmt.text());
@@ -532,6 +553,7 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
   double items[kMaxRowItems] = {};
   RowLayout row;
   const bool laid = fmt.longest() <= kDirect && lay_out_row(fmt.steps(), n, row);
+  if (laid) lay_same_fields(row, same, fill, source);
   const std::span<const double> row_items(items, static_cast<std::size_t>(n));
   for (std::int64_t r = 0; r < count;) {
     if (!laid || u.failed) {

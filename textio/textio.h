@@ -192,16 +192,18 @@ void write_formatted(int unit, const Format& fmt, std::initializer_list<double> 
 using RowItems = void (*)(const void* source, std::int64_t row, double* items);
 // count formatted output statements on unit, statement r with the n (at most 8) items that fill
 // gives for row r: the same bytes as count calls of write_formatted, the records laid down
-// straight in the unit's block where the format allows.
+// straight in the unit's block where the format allows. Bit i of same says that item i has the
+// same value in every row (that of row 0): its field is then written once, not row by row.
 void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, RowItems fill,
-                          const void* source);
+                          const void* source, std::uint32_t same = 0);
 // The same with a callable fill(row, items).
 template <class Fill>
-void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, const Fill& fill) {
+void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n, const Fill& fill,
+                          std::uint32_t same = 0) {
   write_formatted_rows(
       unit, fmt, count, n,
       [](const void* source, std::int64_t row, double* items) { (*static_cast<const Fill*>(source))(row, items); },
-      &fill);
+      &fill, same);
 }
 
 // One free-form input statement on unit without an end-of-file branch; every failure is fatal.
