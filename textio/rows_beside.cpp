@@ -29,6 +29,16 @@ constexpr std::size_t kWindow = 1 << 16;
 // end, a row it refuses has another shape.
 constexpr std::size_t kShapeBytes = 40;
 
+// Reads up to len bytes of fd at offset at into buf, again where a signal cut the read short;
+// returns the bytes read, 0 at the end of the file, or -1 where the system refused.
+ssize_t read_at(int fd, char* buf, std::size_t len, std::int64_t at) {
+  ssize_t got = 0;
+  do {
+    got = ::pread(fd, buf, len, static_cast<off_t>(at));
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 // The second thread's part: rows of the common shape from job.from on, into job.values, until a
 // row of another shape, the end of the file, a refused read, the room's end or a stop.
 void read_rows_job(void* arg) {
@@ -51,10 +61,7 @@ void read_rows_job(void* arg) {
     at += static_cast<std::int64_t>(p);
     have -= p;
     p = 0;
-    ssize_t got = 0;
-    do {
-      got = ::pread(job.fd, job.window + have, kWindow - have, static_cast<off_t>(at) + static_cast<off_t>(have));
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = read_at(job.fd, job.window + have, kWindow - have, at + static_cast<std::int64_t>(have));
     if (got <= 0) {
       more = false;
     } else {
@@ -79,10 +86,7 @@ void RowsBeside::start(const InBuffer& in, int fd, int n, std::span<double> room
   // The second thread's rows start at the first line start past the middle.
   const std::int64_t middle = here + (st.st_size - here) / 2;
   char look[256];
-  ssize_t got = 0;
-  do {
-    got = ::pread(fd, look, sizeof look, static_cast<off_t>(middle));
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = read_at(fd, look, sizeof look, middle);
   if (got <= 0) return;
   const void* line_end = std::memchr(look, '\n', static_cast<std::size_t>(got));
   if (line_end == nullptr) return;
