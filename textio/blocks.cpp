@@ -12,6 +12,11 @@ namespace wavproc {
 
 namespace {
 
+// A block for each console unit, an input and an output block for each of the two files a run
+// connects at a time (the record, then the waveform file, on one unit; the spectrum file on the
+// other, which takes an input block at its opening too), and the staging blocks.
+static_assert(kRunBlockRoom >= (3 + 2 * 2 + detail::kStagingBlocks) * detail::kOutBlock);
+
 char* room_next = nullptr;
 char* room_end = nullptr;
 char* room_begin = nullptr;

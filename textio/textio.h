@@ -143,6 +143,9 @@ void start_up();
 // store mapped in large pages has its pages mapped already, where a block from the heap costs a
 // page fault for each 4 KiB it fills.
 void lend_block_room(std::span<char> room);
+// Room for every block one run takes (textio/blocks.cpp counts them): lent this much, a run's
+// blocks never come from the heap.
+inline constexpr std::size_t kRunBlockRoom = std::size_t{10} << 16;
 
 // Whether work that splits in two may run on a second thread (the default); without it every job
 // runs in the calling thread. The bytes written are the same either way.
