@@ -43,7 +43,6 @@ enum class Stream : unsigned char { none, console, special, record, replacement,
 struct Unit {
   Stream kind = Stream::none;
   int fd = -1;
-  char name[kPathMax] = {};  // the file name as opened, NUL-terminated (name_len bytes)
   std::size_t name_len = 0;
   bool readable = false;
   bool writable = false;
@@ -61,6 +60,9 @@ struct Unit {
   volatile std::size_t used = 0;
   volatile std::size_t sent = 0;  // bytes of block already written by a write that waits
   off_t written = 0;  // bytes this connection has put into the stream
+  // Last, so that a unit's first page holds everything but the tail of a long name: each page of
+  // the table that a run touches costs a page fault.
+  char name[kPathMax] = {};  // the file name as opened, NUL-terminated (name_len bytes)
 };
 
 extern Unit units[kUnits];
