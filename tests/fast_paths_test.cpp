@@ -339,7 +339,8 @@ std::string written_text(const Write& write) {
 // A run of statements laid down in the block gives the bytes of one write_formatted each, over
 // many blocks, whether the blocks are laid on one thread or on two: the program's two rows, with
 // values that take the general writers (stars, NaN, three-digit exponents), a format whose fields
-// have no writers of their own, one that is walked op by op, and runs with fewer items than fields.
+// have no writers of their own, one that is walked op by op, and runs with fewer items than fields;
+// and rows that start behind a header line, in a block already begun.
 TEST(FormattedRows, SameBytesAsOneStatementEach) {
   const char* const formats[] = {"(F6.3,4(',',F12.4))", "(F8.4,6(',',E12.4))", "(F5.1,2(',',F9.2))",
                                  "(F8.4,100(',',F12.4))"};
@@ -356,9 +357,19 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
   constexpr std::int64_t kRows = 9000;  // several blocks, more than the second thread runs ahead
   for (const char* text : formats) {
     const Format fmt(text);
-    for (const auto& [n, same_item] : {std::pair{4, 0u}, std::pair{3, 0u}, std::pair{4, 1u << 2}}) {
+    struct Variant {
+      int n;
+      std::uint32_t same;
+      bool header;
+    };
+    for (const auto& [n, same_item, header] : {Variant{4, 0u, false}, Variant{3, 0u, false},
+                                                Variant{4, 1u << 2, false}, Variant{4, 0u, true}}) {
       same = same_item;
+      const auto write_header = [&](int unit) {
+        if (header) write_list(unit, {"time(s),", "NS", ",", "EW"});
+      };
       const std::string want = written_text([&](int unit) {
+        write_header(unit);
         double v[4];
         for (std::int64_t r = 0; r < kRows; ++r) {
           fill(r, v);
@@ -371,9 +382,12 @@ TEST(FormattedRows, SameBytesAsOneStatementEach) {
       });
       for (const bool two : {true, false}) {
         use_second_thread(two);
-        const std::string got = written_text([&](int unit) { write_formatted_rows(unit, fmt, kRows, n, fill, same); });
+        const std::string got = written_text([&](int unit) {
+          write_header(unit);
+          write_formatted_rows(unit, fmt, kRows, n, fill, same);
+        });
         EXPECT_EQ(got, want) << text << " with " << n << " items, " << (two ? "two threads" : "one thread")
-                             << (same != 0 ? ", item 2 written once" : "");
+                             << (same != 0 ? ", item 2 written once" : "") << (header ? ", behind a header" : "");
       }
       use_second_thread(true);
     }

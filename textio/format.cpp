@@ -473,26 +473,28 @@ void lay_blocks_beside(void* arg) {
   }
 }
 
-// Writes rows [r, count) to the unit, whose block is empty, in blocks of per rows on two threads:
-// the same bytes in the same writes as one thread gives. False, with nothing written, where there
-// is no second thread or no staging block.
-bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t per,
-                     std::int64_t count, RowItems fill, const void* source) {
+// Writes rows [r, count) to the unit on two threads: rows [r, r + head) behind the records its
+// block holds already, then blocks of per rows each: the same bytes in the same writes as one
+// thread gives. The second thread starts on the blocks while this one fills the unit's block.
+// False, with nothing written, where there is no second thread or no staging block.
+bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t head,
+                     std::int64_t per, std::int64_t count, RowItems fill, const void* source) {
   if (!second_thread_free()) return false;
   SharedBlocks s;
   s.row = &row;
   s.fill = fill;
   s.source = source;
-  s.first = r;
+  s.first = r + head;
   s.per = per;
   s.count = count;
-  s.blocks = (count - r + per - 1) / per;
+  s.blocks = (count - s.first + per - 1) / per;
   for (auto& ready : s.ready) ready.store(-1, std::memory_order_relaxed);
   for (int i = 0; i < SharedBlocks::kAhead; ++i) {
     s.staging[i] = detail::staging_block(i);
     if (s.staging[i] == nullptr) return false;
   }
   run_beside(lay_blocks_beside, &s);
+  lay_rows(u, row, r, s.first, fill, source);
   for (std::int64_t b = 0; b < s.blocks; ++b) {
     if (u.used != 0) {
       if (int err = detail::flush_unit(u)) {
@@ -569,8 +571,10 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
     const auto fit = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest() - u.used) / row.stride) + 1;
     const std::int64_t end = std::min(count, r + fit);
     u.last_write = true;
-    // From here on every block holds the same number of whole records: two threads can lay them.
-    if (u.used == 0 && end < count && write_in_blocks(u, unit, row, r, fit, count, fill, source)) break;
+    // Once this block is full, every block holds the same number of whole records: two threads can
+    // lay them, the second one starting while this one fills the block.
+    const auto per = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest()) / row.stride) + 1;
+    if (end < count && write_in_blocks(u, unit, row, r, end - r, per, count, fill, source)) break;
     lay_rows(u, row, r, end, fill, source);
     r = end;
   }
