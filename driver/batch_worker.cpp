@@ -16,6 +16,7 @@
 //   done.K  the summary lines of the records this worker finished
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,6 +202,11 @@ int batch_worker(const char* state_arg, const char* k_arg, const char* results_a
   // the background.
   std::signal(SIGINT, SIG_DFL);
   set_sync_before_rename(false);
+  // With a worker on every processor this one may use, a run's work split over two threads only
+  // adds handovers: each run keeps to this thread. 200 records of 4000 rows, -j 2 on 2 cores, took
+  // 14 % less time so.
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && jobs >= CPU_COUNT(&allowed)) use_second_thread(false);
   hold_stops(true);
   const std::string err = state + "/err." + k;
   std::string left;  // the input copy the last run read, still in the folder
