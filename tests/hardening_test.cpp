@@ -417,7 +417,9 @@ TEST(Signal, InterruptEndsAnEndlessInputFile) {
 }
 
 // Runs with older, longer files in place and kills the program by SIGKILL at each write of a
-// file's block and at each placing of a file in turn, until a run gets through.
+// file's block and at each placing of a file in turn, until a run gets through. A temporary file
+// left behind holds the start of the new file, in whole 64 KiB pieces until its last write, or,
+// once swapped in, the older file.
 TEST(Kill, LeavesEveryFileOlderOrWhole) {
   const std::string record = record_of(8192);
   auto whole = harness::run(kAnswers, {{"in.txt", record}});
@@ -445,6 +447,11 @@ TEST(Kill, LeavesEveryFileOlderOrWhole) {
       EXPECT_FALSE(finished) << name;
       EXPECT_TRUE(name.ends_with(".tmp") && (name.starts_with("amp2.csv.wavproc-") || name.starts_with("out.csv.wavproc-")))
           << name;
+      const bool spectrum = name.starts_with("amp2.csv");
+      const std::string& full = spectrum ? amp : out;
+      if (text == (spectrum ? old_amp : old_out)) continue;
+      EXPECT_TRUE(full.starts_with(text)) << name;
+      EXPECT_TRUE(text.size() % 65536 == 0 || text.size() == full.size()) << name << " holds " << text.size();
     }
   }
   EXPECT_TRUE(finished);

@@ -15,7 +15,7 @@ namespace {
 // A block for each console unit, an input and an output block for each of the two files a run
 // connects at a time (the record, then the waveform file, on one unit; the spectrum file on the
 // other, which takes an input block at its opening too), and the staging blocks.
-static_assert(kRunBlockRoom >= (3 + 2 * 2 + detail::kStagingBlocks) * detail::kOutBlock);
+static_assert(kRunBlockRoom >= (3 + 2 * 2 + detail::kStagingBlocks) * detail::kOutRoom);
 
 char* room_next = nullptr;
 char* room_end = nullptr;
@@ -42,7 +42,7 @@ char* take_block(std::size_t bytes) {
 char* staging_block(int i) {
   static char* staging[kStagingBlocks] = {};
   if (i < 0 || i >= kStagingBlocks) return nullptr;
-  if (staging[i] == nullptr) staging[i] = take_block(kOutBlock);
+  if (staging[i] == nullptr) staging[i] = take_block(kOutRoom);
   return staging[i];
 }
 

@@ -191,6 +191,9 @@ namespace {
 
 // Formats up to this many bytes a statement are laid down straight in the unit's block.
 constexpr std::size_t kDirect = 1024;
+// A statement that fits in kDirect fits in the spill of a block written up to a multiple of its
+// piece, so that every write of such statements ends at one.
+static_assert(kDirect <= detail::kOutSpill);
 
 // The records of a statement assembled in the shared record buffer and committed one by one.
 class RecordSink {
@@ -331,8 +334,8 @@ void write_steps(detail::Unit& u, std::span<const FormatStep> steps, std::span<c
 void write_statement(int unit, const Format& fmt, std::span<const double> items) {
   detail::Unit& u = detail::units[unit];
   if (fmt.longest() <= kDirect && !u.failed) {
-    if (u.used + fmt.longest() > detail::kOutBlock) {
-      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+    if (u.used + fmt.longest() > detail::kOutRoom) {
+      if (int err = detail::make_room(u)) fatal(unit, Reason::write_failed, err);
     }
     if (!fmt.steps().empty()) {
       write_steps(u, fmt.steps(), items);
@@ -420,17 +423,20 @@ void lay_rows(detail::Unit& u, const RowLayout& row, std::int64_t r, std::int64_
   }
 }
 
-// The blocks of a file that two threads lay down, numbered from 0, each of `per` rows but the
-// last. Either thread takes the lowest block nobody has taken, at most kAhead blocks past the last
-// one in the unit, and lays it in a staging block; the unit's thread lays the block whose turn it
-// is straight in the unit's block, and copies in the others as their turn comes.
+// The blocks of a file that two threads lay down, numbered from 0: block b holds the rows that
+// start in the b-th piece of kOutBlock bytes of the file from `edge`, a multiple of kOutBlock, so
+// that each write of the unit ends at the next multiple. Either thread takes the lowest block nobody
+// has taken, at most kAhead blocks past the last one in the unit, and lays it in a staging block;
+// the unit's thread lays the block whose turn it is straight in the unit's block, and copies in the
+// others as their turn comes.
 struct SharedBlocks {
   static constexpr int kAhead = detail::kStagingBlocks;
   const RowLayout* row;
   RowItems fill;
   const void* source;
-  std::int64_t first;  // the first row of block 0
-  std::int64_t per;
+  std::int64_t first;  // the row that starts at file offset `start`
+  std::int64_t start;
+  std::int64_t edge;   // where block 0's piece begins: the first multiple of kOutBlock past start
   std::int64_t count;  // the end of the rows
   std::int64_t blocks;
   char* staging[kAhead] = {};
@@ -438,8 +444,13 @@ struct SharedBlocks {
   std::atomic<std::int64_t> in_unit{0};     // the blocks before this one are in the unit or out
   std::atomic<std::int64_t> ready[kAhead];  // the block whose records staging[i] holds whole
 
-  std::int64_t begin_row(std::int64_t b) const { return first + b * per; }
-  std::int64_t end_row(std::int64_t b) const { return std::min(count, first + (b + 1) * per); }
+  // The first row that starts at or past file offset `at` (at >= start).
+  std::int64_t row_at(std::int64_t at) const {
+    const auto stride = static_cast<std::int64_t>(row->stride);
+    return std::min(count, first + (at - start + stride - 1) / stride);
+  }
+  std::int64_t begin_row(std::int64_t b) const { return row_at(edge + b * static_cast<std::int64_t>(detail::kOutBlock)); }
+  std::int64_t end_row(std::int64_t b) const { return begin_row(b + 1); }
   static std::size_t slot(std::int64_t b) { return static_cast<std::size_t>(b % kAhead); }
 
   // Takes the lowest block not taken whose staging block is free; -1 when there is none now.
@@ -473,38 +484,46 @@ void lay_blocks_beside(void* arg) {
   }
 }
 
-// Writes rows [r, count) to the unit on two threads: rows [r, r + head) behind the records its
-// block holds already, then blocks of per rows each: the same bytes in the same writes as one
-// thread gives. The second thread starts on the blocks while this one fills the unit's block.
-// False, with nothing written, where there is no second thread or no staging block.
-bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t head,
-                     std::int64_t per, std::int64_t count, RowItems fill, const void* source) {
+// Writes rows [r, count) to the unit on two threads: the rows that start before the file's next
+// multiple of kOutBlock behind the records its block holds already, then blocks of the rows that
+// start in each following kOutBlock bytes: the same bytes in the same writes as one thread gives.
+// The second thread starts on the blocks while this one fills the unit's block. False, with nothing
+// written, where there is no second thread or no staging block, or where every row starts before
+// that multiple.
+bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64_t r, std::int64_t count,
+                     RowItems fill, const void* source) {
+  constexpr auto piece = static_cast<std::int64_t>(detail::kOutBlock);
+  const auto stride = static_cast<std::int64_t>(row.stride);
   if (!second_thread_free()) return false;
+  if (u.written + static_cast<std::int64_t>(u.used) >= (u.written / piece + 1) * piece) {
+    if (int err = detail::make_room(u)) fatal(unit, Reason::write_failed, err);
+  }
   SharedBlocks s;
   s.row = &row;
   s.fill = fill;
   s.source = source;
-  s.first = r + head;
-  s.per = per;
+  s.first = r;
+  s.start = u.written + static_cast<std::int64_t>(u.used);
+  s.edge = (s.start / piece + 1) * piece;
   s.count = count;
-  s.blocks = (count - s.first + per - 1) / per;
+  const std::int64_t last = s.start + (count - 1 - r) * stride;  // where the last row starts
+  if (last < s.edge) return false;
+  s.blocks = (last - s.edge) / piece + 1;
   for (auto& ready : s.ready) ready.store(-1, std::memory_order_relaxed);
   for (int i = 0; i < SharedBlocks::kAhead; ++i) {
     s.staging[i] = detail::staging_block(i);
     if (s.staging[i] == nullptr) return false;
   }
   run_beside(lay_blocks_beside, &s);
-  lay_rows(u, row, r, s.first, fill, source);
+  lay_rows(u, row, r, s.begin_row(0), fill, source);
   for (std::int64_t b = 0; b < s.blocks; ++b) {
-    if (u.used != 0) {
-      if (int err = detail::flush_unit(u)) {
-        // The second thread takes no more blocks and is done before the run ends.
-        s.next.store(s.blocks, std::memory_order_relaxed);
-        s.in_unit.store(s.blocks, std::memory_order_release);
-        s.in_unit.notify_one();
-        finish_beside();
-        fatal(unit, Reason::write_failed, err);
-      }
+    if (int err = detail::make_room(u)) {
+      // The second thread takes no more blocks and is done before the run ends.
+      s.next.store(s.blocks, std::memory_order_relaxed);
+      s.in_unit.store(s.blocks, std::memory_order_release);
+      s.in_unit.notify_one();
+      finish_beside();
+      fatal(unit, Reason::write_failed, err);
     }
     // While block b is not ready, this thread lays blocks too: b itself straight in the unit.
     bool laid_here = false;
@@ -524,10 +543,10 @@ bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
     }
     if (!laid_here) {
       const auto bytes = static_cast<std::size_t>(s.end_row(b) - s.begin_row(b)) * row.stride;
-      std::memcpy(u.block, s.staging[SharedBlocks::slot(b)], bytes);
+      std::memcpy(u.block + u.used, s.staging[SharedBlocks::slot(b)], bytes);
       // The records count as buffered only once all of them are in the unit's block.
       std::atomic_signal_fence(std::memory_order_release);
-      u.used = bytes;
+      u.used = u.used + bytes;
     }
     s.in_unit.store(b + 1, std::memory_order_release);
     s.in_unit.notify_one();
@@ -565,16 +584,15 @@ void write_formatted_rows(int unit, const Format& fmt, std::int64_t count, int n
     }
     // The block is written out where a statement at a time would write it: whenever the longest
     // statement no longer fits behind the records buffered.
-    if (u.used + fmt.longest() > detail::kOutBlock) {
-      if (int err = detail::flush_unit(u)) fatal(unit, Reason::write_failed, err);
+    if (u.used + fmt.longest() > detail::kOutRoom) {
+      if (int err = detail::make_room(u)) fatal(unit, Reason::write_failed, err);
     }
-    const auto fit = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest() - u.used) / row.stride) + 1;
+    const auto fit = static_cast<std::int64_t>((detail::kOutRoom - fmt.longest() - u.used) / row.stride) + 1;
     const std::int64_t end = std::min(count, r + fit);
     u.last_write = true;
-    // Once this block is full, every block holds the same number of whole records: two threads can
-    // lay them, the second one starting while this one fills the block.
-    const auto per = static_cast<std::int64_t>((detail::kOutBlock - fmt.longest()) / row.stride) + 1;
-    if (end < count && write_in_blocks(u, unit, row, r, end - r, per, count, fill, source)) break;
+    // Rows that do not all fit in this block can be laid on two threads, the second one starting
+    // while this one fills the block.
+    if (end < count && write_in_blocks(u, unit, row, r, count, fill, source)) break;
     lay_rows(u, row, r, end, fill, source);
     r = end;
   }

@@ -181,7 +181,7 @@ void prepare_output(int unit) {
     }
   }
   if (u.block == nullptr) {
-    u.block = take_block(kOutBlock);
+    u.block = take_block(kOutRoom);
     if (u.block == nullptr) fatal(unit, Reason::out_of_memory);
   }
 }
@@ -192,10 +192,13 @@ void commit_record(int unit, std::string_view rec) {
   u.last_write = true;
   if (u.failed) return;
   std::size_t len = rec.size() + 1;
-  if (u.used + len > kOutBlock) {
+  if (u.used + len > kOutRoom) {
+    if (int err = make_room(u)) fatal(unit, Reason::write_failed, err);
+  }
+  if (u.used + len > kOutRoom) {
     if (int err = flush_unit(u)) fatal(unit, Reason::write_failed, err);
   }
-  if (len > kOutBlock) {
+  if (len > kOutRoom) {
     SignalGuard guard;
     int err = write_all(u.fd, rec.data(), rec.size(), &u.written);
     if (err == 0) err = write_all(u.fd, "\n", 1, &u.written);
@@ -306,6 +309,29 @@ int flush_unit(Unit& u) {
   u.sent = 0;
   if (err != 0) u.failed = true;
   return err;
+}
+
+int make_room(Unit& u) {
+  const bool file = u.kind == Stream::replacement || u.kind == Stream::in_place;
+  if (!file || u.used == 0 || u.failed || u.may_block || u.twin >= 0) return flush_unit(u);
+  const off_t end = u.written + static_cast<off_t>(u.used);
+  const off_t edge = end - end % static_cast<off_t>(kOutBlock);
+  if (edge <= u.written) return flush_unit(u);
+  const auto part = static_cast<std::size_t>(edge - u.written);
+  SignalGuard guard;
+  at_file_step();
+  if (int err = write_all(u.fd, u.block, part, &u.written)) {
+    u.used = 0;
+    u.sent = 0;
+    u.failed = true;
+    return err;
+  }
+  // The bytes kept complete the records written so far: a handler that writes block[0, used) from
+  // here on still leaves whole records in the file.
+  const std::size_t rest = u.used - part;
+  std::memmove(u.block, u.block + part, rest);
+  u.used = rest;
+  return 0;
 }
 
 Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
