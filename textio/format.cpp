@@ -495,9 +495,6 @@ bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
   constexpr auto piece = static_cast<std::int64_t>(detail::kOutBlock);
   const auto stride = static_cast<std::int64_t>(row.stride);
   if (!second_thread_free()) return false;
-  if (u.written + static_cast<std::int64_t>(u.used) >= (u.written / piece + 1) * piece) {
-    if (int err = detail::make_room(u)) fatal(unit, Reason::write_failed, err);
-  }
   SharedBlocks s;
   s.row = &row;
   s.fill = fill;
@@ -513,6 +510,11 @@ bool write_in_blocks(detail::Unit& u, int unit, const RowLayout& row, std::int64
   for (int i = 0; i < SharedBlocks::kAhead; ++i) {
     s.staging[i] = detail::staging_block(i);
     if (s.staging[i] == nullptr) return false;
+  }
+  // The block must hold nothing past edge - piece, so that the rows before edge fit behind it. A
+  // write leaves written + used, and so the blocks, as they are.
+  if (u.written < s.edge - piece) {
+    if (int err = detail::make_room(u)) fatal(unit, Reason::write_failed, err);
   }
   run_beside(lay_blocks_beside, &s);
   lay_rows(u, row, r, s.begin_row(0), fill, source);

@@ -138,10 +138,10 @@ inline constexpr int kConsoleOut = 6;
 // Connects the console units, installs the signal handlers and registers the end-of-run closing.
 void start_up();
 
-// Lends the record layer room for its units' blocks (64 KiB each, 68 KiB for output), taken from it while it lasts in
-// place of the heap and never given back; room must stay for the life of the process. Room in a
-// store mapped in large pages has its pages mapped already, where a block from the heap costs a
-// page fault for each 4 KiB it fills.
+// Lends the record layer room for its units' blocks (64 KiB each, 68 KiB for output), taken from it
+// while it lasts in place of the heap and never given back; room must stay for the life of the
+// process. Room in a store mapped in large pages has its pages mapped already, where a block from
+// the heap costs a page fault for each 4 KiB it fills.
 void lend_block_room(std::span<char> room);
 // Room for every block one run takes (textio/blocks.cpp counts them): lent this much, a run's
 // blocks never come from the heap.
