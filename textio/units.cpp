@@ -320,18 +320,14 @@ int make_room(Unit& u) {
   const auto part = static_cast<std::size_t>(edge - u.written);
   SignalGuard guard;
   at_file_step();
-  if (int err = write_all(u.fd, u.block, part, &u.written)) {
-    u.used = 0;
-    u.sent = 0;
-    u.failed = true;
-    return err;
-  }
+  const int err = write_all(u.fd, u.block, part, &u.written);
   // The bytes kept complete the records written so far: a handler that writes block[0, used) from
-  // here on still leaves whole records in the file.
-  const std::size_t rest = u.used - part;
+  // here on still leaves whole records in the file. A failed write drops them, as flush_unit does.
+  const std::size_t rest = err == 0 ? u.used - part : 0;
   std::memmove(u.block, u.block + part, rest);
   u.used = rest;
-  return 0;
+  if (err != 0) u.failed = true;
+  return err;
 }
 
 Reason close_stream(Unit& u, int* sys_errno, bool in_signal) {
