@@ -94,8 +94,7 @@ void spectrum_stage() {
   write_formatted_rows(kSpectrumUnit, kSpectrumRow, rows, 3, [](std::int64_t row, double* items) {
     const auto i = static_cast<std::int32_t>(row + 2);
     items[0] = ((i - 1) * sc.dom) / kTwoPi;
-    items[1] = modulus(rs.fx1[i]);
-    items[2] = modulus(rs.fx2[i]);
+    modulus_pair(rs.fx1[i], rs.fx2[i], &items[1]);
   });
   // Its wait for the disk runs beside the inverse transforms and the waveform file's rows.
   close_unit_beside(kSpectrumUnit);

@@ -18,4 +18,7 @@ void wvfast(int n, std::complex<double>* a, int mom, int ind);
 // infinite.
 double modulus(std::complex<double> z);
 
+// out[0] = modulus(a) and out[1] = modulus(b), the same bits, the two formed side by side.
+void modulus_pair(std::complex<double> a, std::complex<double> b, double* out);
+
 }  // namespace wavproc

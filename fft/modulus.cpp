@@ -2,13 +2,18 @@
 // exactly as pairs of doubles, a square root comes within a unit of the exact root, the residue
 // x² + y² − r² tells on which side of the midpoints next to r the root lies, and the rare root too
 // close to a midpoint for the residue's error bound is settled by an exact sign test. Plain IEEE operations only (the square root is one of them), so every platform
-// with IEEE-754 doubles gives the same bits, whatever its C library.
+// with IEEE-754 doubles gives the same bits, whatever its C library. A spectrum row needs two
+// moduli, which SSE2 forms side by side, each lane by the same operations in the same order.
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fft/error_free.h"
 #include "fft/fft.h"
@@ -147,7 +152,78 @@ double subnormal_root(double x, double y) {
   return scaled(up ? t + 1.0 : t, -1074);
 }
 
+#if defined(__SSE2__)
+
+// two_square on both lanes.
+inline void two_square_lanes(__m128d a, __m128d& hi, __m128d& lo) {
+  hi = _mm_mul_pd(a, a);
+  const __m128d c = _mm_mul_pd(_mm_set1_pd(134217729.0), a);
+  const __m128d a_hi = _mm_sub_pd(c, _mm_sub_pd(c, a));
+  const __m128d a_lo = _mm_sub_pd(a, a_hi);
+  const __m128d cross = _mm_mul_pd(_mm_set1_pd(2.0), _mm_mul_pd(a_hi, a_lo));
+  lo = _mm_add_pd(_mm_add_pd(_mm_sub_pd(_mm_mul_pd(a_hi, a_hi), hi), cross), _mm_mul_pd(a_lo, a_lo));
+}
+
+// rounded_root on both lanes, for parts in its range: sets root and returns one bit per lane whose
+// root the residue settled; a lane without its bit needs rounded_root's exact comparisons.
+inline int rounded_roots(__m128d x, __m128d y, __m128d& root) {
+  const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)));
+  __m128d xx_hi, xx_lo, yy_hi, yy_lo, rr_hi, rr_lo;
+  two_square_lanes(x, xx_hi, xx_lo);
+  two_square_lanes(y, yy_hi, yy_lo);
+  const __m128d sum_hi = _mm_add_pd(xx_hi, yy_hi);
+  const __m128d sum_lo = _mm_sub_pd(yy_hi, _mm_sub_pd(sum_hi, xx_hi));
+  const __m128d tail = _mm_add_pd(_mm_add_pd(sum_lo, xx_lo), yy_lo);
+  two_square_lanes(r, rr_hi, rr_lo);
+  const __m128d residue = _mm_add_pd(_mm_sub_pd(_mm_sub_pd(sum_hi, rr_hi), rr_lo), tail);
+  // gaps_around: r's exponent bits alone are the power of two at or below r, which 2^-52 takes
+  // exactly to r's unit; below it is half that where r is that power of two.
+  const __m128d power = _mm_and_pd(r, _mm_castsi128_pd(_mm_set1_epi64x(static_cast<std::int64_t>(exponent_mask))));
+  const __m128d gap_above = _mm_mul_pd(power, _mm_set1_pd(0x1p-52));
+  const __m128d at_power = _mm_cmpeq_pd(r, power);
+  const __m128d gap_below =
+      _mm_or_pd(_mm_and_pd(at_power, _mm_mul_pd(_mm_set1_pd(0.5), gap_above)), _mm_andnot_pd(at_power, gap_above));
+  const __m128d quarter = _mm_set1_pd(0.25);
+  const __m128d above = _mm_add_pd(_mm_mul_pd(r, gap_above), _mm_mul_pd(quarter, _mm_mul_pd(gap_above, gap_above)));
+  const __m128d below = _mm_sub_pd(_mm_mul_pd(quarter, _mm_mul_pd(gap_below, gap_below)), _mm_mul_pd(r, gap_below));
+  const __m128d margin = _mm_mul_pd(_mm_set1_pd(0x1p-40), _mm_mul_pd(r, gap_below));
+  const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
+  __m128d settled = _mm_cmpgt_pd(_mm_and_pd(magnitude, _mm_sub_pd(residue, above)), margin);
+  settled = _mm_and_pd(settled, _mm_cmpgt_pd(_mm_and_pd(magnitude, _mm_sub_pd(residue, below)), margin));
+  settled = _mm_and_pd(settled, _mm_cmplt_pd(residue, _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.5), r), gap_above)));
+  settled = _mm_and_pd(settled, _mm_cmpgt_pd(residue, _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(-2.5), r), gap_below)));
+  root = _mm_sub_pd(_mm_add_pd(r, _mm_and_pd(_mm_cmpgt_pd(residue, above), gap_above)),
+                    _mm_and_pd(_mm_cmplt_pd(residue, below), gap_below));
+  return _mm_movemask_pd(settled);
+}
+
+#endif
+
 }  // namespace
+
+void modulus_pair(std::complex<double> a, std::complex<double> b, double* out) {
+#if defined(__SSE2__)
+  const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
+  const __m128d re = _mm_set_pd(b.real(), a.real());
+  const __m128d im = _mm_set_pd(b.imag(), a.imag());
+  const __m128d re_abs = _mm_and_pd(magnitude, re);
+  const __m128d im_abs = _mm_and_pd(magnitude, im);
+  const __m128d x = _mm_max_pd(re_abs, im_abs);
+  const __m128d y = _mm_min_pd(re_abs, im_abs);
+  // modulus's common case on both lanes: no NaN (which max and min would drop), parts of ordinary
+  // size; any other lane, and one the residue leaves open, is done by modulus itself.
+  const __m128d ordinary = _mm_and_pd(_mm_cmpord_pd(re, im), _mm_and_pd(_mm_cmplt_pd(x, _mm_set1_pd(0x1p401)),
+                                                                          _mm_cmpge_pd(y, _mm_set1_pd(0x1p-400))));
+  __m128d root;
+  const int done = rounded_roots(x, y, root) & _mm_movemask_pd(ordinary);
+  _mm_storeu_pd(out, root);
+  if ((done & 1) == 0) out[0] = modulus(a);
+  if ((done & 2) == 0) out[1] = modulus(b);
+#else
+  out[0] = modulus(a);
+  out[1] = modulus(b);
+#endif
+}
 
 double modulus(std::complex<double> z) {
   double x = std::fabs(z.real());

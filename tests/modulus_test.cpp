@@ -26,7 +26,27 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
-// Succeeds when the modulus of every case is the correctly rounded root; reports the first few others.
+// Succeeds when the pairs of neighbouring cases, each case once in either lane, give the bits of
+// modulus alone; reports the first few others.
+::testing::AssertionResult PairsAsAlone(const std::vector<Complex>& cases) {
+  int wrong = 0;
+  auto result = ::testing::AssertionSuccess();
+  for (std::size_t i = 0; i + 1 < cases.size(); ++i) {
+    double pair[2];
+    modulus_pair(cases[i], cases[i + 1], pair);
+    for (int lane = 0; lane < 2; ++lane) {
+      const Complex z = cases[i + static_cast<std::size_t>(lane)];
+      if (bits(pair[lane]) == bits(modulus(z))) continue;
+      if (++wrong == 1) result = ::testing::AssertionFailure();
+      if (wrong <= 5) result << std::hexfloat << "lane " << lane << " |(" << z.real() << ", " << z.imag() << ")| gave " << pair[lane] << "; ";
+    }
+  }
+  if (wrong > 0) result << wrong << " lanes wrong";
+  return result;
+}
+
+// Succeeds when the modulus of every case is the correctly rounded root, alone and in pairs;
+// reports the first few others.
 ::testing::AssertionResult AllCorrectlyRounded(const std::vector<Complex>& cases) {
   int wrong = 0;
   auto result = ::testing::AssertionSuccess();
@@ -37,7 +57,7 @@ std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
     if (wrong <= 5) result << std::hexfloat << "|(" << z.real() << ", " << z.imag() << ")| gave " << got << "; ";
   }
   if (wrong > 0) result << wrong << " of " << cases.size() << " wrong";
-  return result;
+  return wrong > 0 ? result : PairsAsAlone(cases);
 }
 
 TEST(Modulus, SpecialValues) {
@@ -49,11 +69,15 @@ TEST(Modulus, SpecialValues) {
       {-3.0, 4.0, 5.0}, {huge, huge, inf}, {huge, 0.0, huge},      {tiny, tiny, tiny},       {3 * tiny, -4 * tiny, 5 * tiny},
       {1.0, 1e-300, 1.0},                  {0x1p-1022, 0x1p-1022, 0x1.6a09e667f3bcdp-1022},
   };
+  std::vector<Complex> all = {{nan, 1.0}, {-2.0, nan}};
   for (const Case& c : cases) {
     EXPECT_EQ(bits(modulus(Complex(c.re, c.im))), bits(c.want)) << c.re << ", " << c.im;
+    all.emplace_back(c.re, c.im);
   }
   EXPECT_TRUE(std::isnan(modulus(Complex(nan, 1.0))));
   EXPECT_TRUE(std::isnan(modulus(Complex(-2.0, nan))));
+  all.emplace_back(nan, nan);
+  EXPECT_TRUE(PairsAsAlone(all));
 }
 
 // Random significands and signs; exponents anywhere from the subnormals to the largest doubles, or
