@@ -26,8 +26,8 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
-// Succeeds when the pairs of neighbouring cases, each case once in either lane, give the bits of
-// modulus alone; reports the first few others.
+// Succeeds when the pairs of neighbouring cases, each case in both lanes, give the bits of modulus
+// alone; reports the first few others.
 ::testing::AssertionResult PairsAsAlone(const std::vector<Complex>& cases) {
   int wrong = 0;
   auto result = ::testing::AssertionSuccess();
@@ -38,7 +38,9 @@ std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
       const Complex z = cases[i + static_cast<std::size_t>(lane)];
       if (bits(pair[lane]) == bits(modulus(z))) continue;
       if (++wrong == 1) result = ::testing::AssertionFailure();
-      if (wrong <= 5) result << std::hexfloat << "lane " << lane << " |(" << z.real() << ", " << z.imag() << ")| gave " << pair[lane] << "; ";
+      if (wrong > 5) continue;
+      result << std::hexfloat << "lane " << lane << " |(" << z.real() << ", " << z.imag() << ")| gave " << pair[lane]
+             << "; ";
     }
   }
   if (wrong > 0) result << wrong << " lanes wrong";
