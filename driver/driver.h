@@ -124,6 +124,7 @@ void polarity_stage();
 // Stage 3: chooses nf and if1 and reports them; ends the run for a record it cannot transform.
 void transform_length_stage();
 // Stage 4: loads and pads fx1..fx3, transforms them forward, scales by dt, sets the frequency grid.
+// Component 2's transform may still run on the second thread when it returns.
 void forward_stage();
 // Stage 5: the band-pass question, its corners, and the trapezoidal gain.
 void bandpass_stage();
@@ -132,7 +133,11 @@ void integration_stage();
 // Stage 7: writes the amplitude spectra of components 1 and 2 to "amp2.csv".
 void spectrum_stage();
 // Stage 8: rebuilds the negative frequencies, transforms back, keeps the real parts in xr1..xr3.
+// Component 2's transform back may still run on the second thread when it returns.
 void inverse_stage();
+// Waits until a transform of component 2 left running by forward_stage or inverse_stage has
+// ended: every stage after them calls it before it reads or changes the store's arrays.
+void await_component_2();
 // Stage 9: the cutting dialogue and the window copied into x1..x3.
 void cutting_stage();
 // Stage 10: the skip answer, the output file name and the output waveform file.
@@ -148,7 +153,8 @@ struct Spectra {
   std::int32_t nom;
   double dom;
 };
-// The store's spectra fx1..fx3 on the grid of nom and dom, with fx3 null while sc.zero3 holds.
+// The store's spectra fx1..fx3 on the grid of nom and dom, with fx3 null while sc.zero3 holds,
+// once component 2's forward transform has ended.
 Spectra stored_spectra();
 
 // Multiplies lines 1..nom of the spectra by the trapezoidal gain of corners fl1 <= fl2 <= fh1 <= fh2 (Hz).

@@ -78,7 +78,7 @@ void integration_stage() {
     std::fill(&rs.fx3[1], &rs.fx3[sc.nf + 1], cplx(0.0, 0.0));
     sc.zero3 = false;
   }
-  apply_integration(stored_spectra(), sc.nit);
+  if (is_operation(sc.nit)) apply_integration(stored_spectra(), sc.nit);
 }
 
 }  // namespace wavproc

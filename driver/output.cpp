@@ -40,13 +40,12 @@ void transform_back(cplx* fx, double* xr, double* x) {
 }  // namespace
 
 void inverse_stage() {
-  // The components are independent: the second one goes back on the second thread.
-  auto second = [] { transform_back(rs.fx2, rs.xr2, rs.x2); };
-  run_beside(second);
+  // The components are independent: the second one goes back on the second thread, which ends it
+  // while the questions that follow are asked (await_component_2).
+  run_beside([](void*) { transform_back(rs.fx2, rs.xr2, rs.x2); }, nullptr);
   transform_back(rs.fx1, rs.xr1, rs.x1);
   // Zeros transformed back and divided by a finite dur are zeros.
   if (!sc.zero3) transform_back(rs.fx3, rs.xr3, rs.x3);
-  finish_beside();
 }
 
 void cutting_stage() {
@@ -63,6 +62,7 @@ void cutting_stage() {
   // The window never leaves the store: at most mom samples, and sources outside it count as zeros.
   sc.ndur = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{samples(sc.cutdur / sc.dt)} + 1, mom));
   report({"Number of data =", sc.ndur});
+  await_component_2();
   for (std::int32_t i = 1; i <= sc.ndur; ++i) {
     const std::int64_t s = std::int64_t{i} + sc.nstime;
     if (s <= 0 || s > mom) {
@@ -90,6 +90,7 @@ void output_stage() {
   // Samples 1, 1 + iskip, 1 + 2·iskip, ... up to nt. Component 3's field, zero on every row when
   // its arrays are all zeros, is written once.
   const std::int64_t rows = sc.nt >= 1 ? (std::int64_t{sc.nt} - 1) / sc.iskip + 1 : 0;
+  await_component_2();
   write_formatted_rows(kFileUnit, kWaveRow, rows, 4, [](std::int64_t row, double* items) {
     const std::int64_t i = 1 + row * sc.iskip;
     items[0] = static_cast<double>(i - 1) * sc.dt;

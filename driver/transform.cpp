@@ -65,17 +65,22 @@ void transform_length_stage() {
   report({" IF1,NF=", sc.if1, sc.nf});
 }
 
-Spectra stored_spectra() { return {rs.fx1, rs.fx2, sc.zero3 ? nullptr : rs.fx3, sc.nom, sc.dom}; }
+Spectra stored_spectra() {
+  await_component_2();
+  return {rs.fx1, rs.fx2, sc.zero3 ? nullptr : rs.fx3, sc.nom, sc.dom};
+}
+
+void await_component_2() { finish_beside(); }
 
 void forward_stage() {
   sc.dur = sc.nf * sc.dt;
-  // The components are independent: the second one is transformed on the second thread.
-  auto second = [] { transform_forward(rs.fx2, rs.xr2); };
-  run_beside(second);
+  // The components are independent: the second one is transformed on the second thread, which
+  // starts on it some 0.1 ms after this one starts on the first; the questions that follow are
+  // asked meanwhile, and the stages after them wait for it (await_component_2).
+  run_beside([](void*) { transform_forward(rs.fx2, rs.xr2); }, nullptr);
   transform_forward(rs.fx1, rs.xr1);
   // The transform of zeros, scaled by a finite dt, is zeros.
   if (!sc.zero3) transform_forward(rs.fx3, rs.xr3);
-  finish_beside();
   sc.dom = kTwoPi / sc.dur;
   sc.nom = sc.nf / 2 + 1;
   sc.eom = sc.nom * sc.dom;
@@ -89,6 +94,7 @@ void spectrum_stage() {
   prompt({"Fourier Spectrum data are stored in \"amp2.csv\""});
   open_unit(kSpectrumUnit, choices != nullptr ? std::string_view(choices->spectrum) : "amp2.csv");
   write_list(kSpectrumUnit, {"frequency(Hz),", std::string_view(sc.head2, 20), ",", std::string_view(sc.head3, 20)});
+  await_component_2();
   // Lines 2 to nom.
   const std::int64_t rows = std::max(std::int64_t{sc.nom} - 1, std::int64_t{0});
   write_formatted_rows(kSpectrumUnit, kSpectrumRow, rows, 3, [](std::int64_t row, double* items) {

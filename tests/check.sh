@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the tests need (as root on Debian: the test packages of .ci/packages.sh), builds
 # wavproc with warnings as errors and runs every test; builds it again with clang and LLVM's libc++
-# and compares the two builds' output byte for byte (tests/compare_builds.sh); runs every test again
-# in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes each fuzz target for
-# a short while (FUZZ_SECONDS each, 60 unless set; 0 leaves the fuzzing out).
+# and compares the two builds' output byte for byte (tests/compare_builds.sh); compares a build with
+# ThreadSanitizer the same way; runs every test again in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer; then fuzzes each fuzz target for a short while (FUZZ_SECONDS each, 60
+# unless set; 0 leaves the fuzzing out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -43,6 +44,15 @@ for build in build build-libcxx; do
   fi
 done
 diff -r build/import-compare build-libcxx/import-compare
+
+echo "== ThreadSanitizer build, compared byte for byte with the GCC build"
+# The stages' thread, the second thread and the file thread share the record store and the units'
+# blocks; a race among them is reported on standard error and ends the run with status 66, which
+# the comparison does not take for the optimised build's output.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVPROC_WERROR=ON -DWAVPROC_TESTS=OFF \
+  -DWAVPROC_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build build-tsan -j"$jobs" --target wavproc
+TSAN_OPTIONS=halt_on_error=1:exitcode=66 bash tests/compare_builds.sh build/wavproc build-tsan/wavproc 100
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 # The first report ends the process with its own status (86, 87): never 0, 1 or the SIGABRT of a
