@@ -154,6 +154,11 @@ double subnormal_root(double x, double y) {
 
 #if defined(__SSE2__)
 
+// |v| on both lanes: the sign bits cleared.
+inline __m128d magnitudes(__m128d v) {
+  return _mm_and_pd(_mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff)), v);
+}
+
 // two_square on both lanes.
 inline void two_square_lanes(__m128d a, __m128d& hi, __m128d& lo) {
   hi = _mm_mul_pd(a, a);
@@ -187,9 +192,8 @@ inline int rounded_roots(__m128d x, __m128d y, __m128d& root) {
   const __m128d above = _mm_add_pd(_mm_mul_pd(r, gap_above), _mm_mul_pd(quarter, _mm_mul_pd(gap_above, gap_above)));
   const __m128d below = _mm_sub_pd(_mm_mul_pd(quarter, _mm_mul_pd(gap_below, gap_below)), _mm_mul_pd(r, gap_below));
   const __m128d margin = _mm_mul_pd(_mm_set1_pd(0x1p-40), _mm_mul_pd(r, gap_below));
-  const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
-  __m128d settled = _mm_cmpgt_pd(_mm_and_pd(magnitude, _mm_sub_pd(residue, above)), margin);
-  settled = _mm_and_pd(settled, _mm_cmpgt_pd(_mm_and_pd(magnitude, _mm_sub_pd(residue, below)), margin));
+  __m128d settled = _mm_cmpgt_pd(magnitudes(_mm_sub_pd(residue, above)), margin);
+  settled = _mm_and_pd(settled, _mm_cmpgt_pd(magnitudes(_mm_sub_pd(residue, below)), margin));
   settled = _mm_and_pd(settled, _mm_cmplt_pd(residue, _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.5), r), gap_above)));
   settled = _mm_and_pd(settled, _mm_cmpgt_pd(residue, _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(-2.5), r), gap_below)));
   root = _mm_sub_pd(_mm_add_pd(r, _mm_and_pd(_mm_cmpgt_pd(residue, above), gap_above)),
@@ -203,11 +207,10 @@ inline int rounded_roots(__m128d x, __m128d y, __m128d& root) {
 
 void modulus_pair(std::complex<double> a, std::complex<double> b, double* out) {
 #if defined(__SSE2__)
-  const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
   const __m128d re = _mm_set_pd(b.real(), a.real());
   const __m128d im = _mm_set_pd(b.imag(), a.imag());
-  const __m128d re_abs = _mm_and_pd(magnitude, re);
-  const __m128d im_abs = _mm_and_pd(magnitude, im);
+  const __m128d re_abs = magnitudes(re);
+  const __m128d im_abs = magnitudes(im);
   const __m128d x = _mm_max_pd(re_abs, im_abs);
   const __m128d y = _mm_min_pd(re_abs, im_abs);
   // modulus's common case on both lanes: no NaN (which max and min would drop), parts of ordinary
